@@ -1,0 +1,152 @@
+// The one object behind the library's exports. It owns every path, buffer and
+// file handle; nothing is allocated per call, record, row or line. Its member
+// operations are implemented by subsystem:
+//   api/converter.cc        construction, exports, end-of-job clean-up
+//   convert/job_setup.cc    argument checks, name stem, output folders
+//   input/logger_reader.cc  logger file header and record stream
+//   convert/record_loop.cc  RunConversion: record checks and timestamp rows
+//   convert/line_builders.cc header, unit and data lines of a row
+//   convert/block_output.cc rows into day or month CSV files, merges
+//   output/csv_reader.cc    line reader over an existing CSV file
+//   output/output_file.cc   buffered writer, commit, small file operations
+//   output/ini_files.cc     job attribute INI files
+#pragma once
+
+#include <cstdint>
+
+#include "api/types.h"
+#include "platform/platform.h"
+
+namespace ravelo {
+
+class Converter {
+ public:
+  Converter();
+  ~Converter();
+  Converter(const Converter&) = delete;
+  Converter& operator=(const Converter&) = delete;
+
+  // ---- Exports ----------------------------------------------------------
+  void Init(const char* workFolderArg, int32_t idNumberArg, int32_t dayCntlTypeArg);
+  void DayCntlTypeSet(int32_t dayCntlTypeArg);
+  ResultCode Proc(const char* inputPath, const char* destPath, int32_t csvKind,
+                  int32_t makeMethod, int32_t direct);
+  ResultCode INIFileDelete();
+
+  // ---- Job set-up -------------------------------------------------------
+  ResultCode JobSetup(const char* inputPath, const char* destPath, int32_t csvKind,
+                      int32_t makeMethod, int32_t direct);
+  ResultCode InputFileNameCheck();
+
+  // ---- Record loop ------------------------------------------------------
+  ResultCode RunConversion(const char* inputPath, const char* destPath, int32_t csvKind,
+                           int32_t makeMethod, int32_t direct);
+
+  // ---- Logger file reader -----------------------------------------------
+  void ResetLoggerFile();
+  ResultCode OpenLoggerFile();
+  ResultCode ReadLoggerHeader();
+  ResultCode ReadLoggerRecord(LoggerRecord* record);
+  void CloseLoggerFile();
+  void DecodeLoggerRecord(const uint8_t* bytes, LoggerRecord* record) const;
+  static int32_t ShiftMidnightToPreviousDay(LoggerTimestamp* timestamp);
+
+  // ---- Lines of a row ---------------------------------------------------
+  static void BuildHeaderLine(RowBuffer* row);
+  static void BuildUnitLine(RowBuffer* row);
+  static void BuildDataLine(RowBuffer* row);
+
+  // ---- Block output -----------------------------------------------------
+  ResultCode OutputRow();
+  ResultCode FinishOutputFile();
+  void MakeFileBaseName(RowBuffer* row) const;
+  static void ParseLineTimestamp(const char* line, LoggerTimestamp* timestamp);
+
+  // ---- Output files -----------------------------------------------------
+  void MakeCsvPath(const char* baseName, char* destination) const;  // 260 bytes
+  int32_t CsvFileExists(const char* baseName) const;
+  ResultCode OpenCsvReader(const char* baseName);
+  ResultCode ReadCsvLine(char* destination);  // kReadLineSize bytes
+  void CloseCsvReader();
+  ResultCode CreateOutputFile(const char* baseName);
+  ResultCode WriteOutputText(const char* text);
+  ResultCode CloseOutputFile();
+  ResultCode CommitOutputFile();
+  static ResultCode DeleteFileIfExists(const char* path);
+  static ResultCode RenameFileIfExists(const char* source, const char* target);
+  void ResetCsvReader();
+  void ResetOutputFile();
+
+  // ---- Job attribute INI files -------------------------------------------
+  // INIFileEntryAdd: 1 added, 0 listed already, kIniWriteFailed when the
+  // listing could not be written.
+  static constexpr int32_t kIniWriteFailed = -1;
+  int32_t INIFileEntryAdd(const char* csvPath, const LoggerTimestamp& timestamp);
+  int32_t INIFileEntryFind(const char* iniPath, const char* csvPath);
+
+  // ---- Settings and job fields, in this order ----------------------------
+  char workFolder[kPathSize];
+  int32_t idNumber;
+  int32_t dayCntlType;
+  char inputFilePath[kPathSize];
+  char destFolder[kPathSize];
+  int32_t csvFileKind;
+  int32_t csvMakeMethod;
+  int32_t newCsvFile;
+  int32_t directOutput;
+  char csvFolder[kPathSize];
+  char outputFolder[kPathSize];
+  char nameStem[kNameSize];
+  char outputName[kNameSize];
+  char csvReadPath[kPathSize];
+  char outputPath[kPathSize];
+
+  // ---- Rows ---------------------------------------------------------------
+  RowBuffer rows[2];
+  int32_t currentRow;
+
+  // ---- Logger file reader -------------------------------------------------
+  platform::FileHandle loggerFileHandle;
+  uint32_t dataEnd;
+  uint32_t dataStart;
+  uint8_t inputChunk[kBlockSize];
+  char memoLines[kMemoCount][kMemoLineSize];
+  uint32_t chunkFilled;
+  uint32_t chunkUnread;
+  uint32_t dataBytesLeft;
+
+  // ---- CSV line reader ----------------------------------------------------
+  platform::FileHandle csvReadHandle;
+  uint8_t csvReadBuffer[kBlockSize];
+
+  // ---- Block output -------------------------------------------------------
+  char lineBuffer[kReadLineSize];
+  char heldLine[kLineFieldSize];
+  char existingHeaderLine[kLineFieldSize];
+  char existingUnitLine[kLineFieldSize];
+  char writtenHeaderLine[kLineFieldSize];
+  char writtenUnitLine[kLineFieldSize];
+  LoggerTimestamp lineTimestamp;
+
+  // ---- CSV line reader counters -------------------------------------------
+  uint32_t csvReadRemaining;
+  uint32_t csvReadFilled;
+
+  // ---- Output writer --------------------------------------------------------
+  platform::FileHandle outputHandle;
+  uint32_t outputPending;
+  uint8_t outputBuffer[kBlockSize];
+
+  // ---- Safety state ---------------------------------------------------------
+  // Set when a commit lost the CSV file and the temporary file holds the only
+  // copy of its rows: the end-of-job clean-up must then keep that file.
+  bool keepOutputFile;
+
+  // Test seam for the record loop: when set, OutputRow hands the current row
+  // to this function and does nothing else. Never set by the library.
+  using RowSink = ResultCode (*)(Converter* converter, RowBuffer* row, void* context);
+  RowSink rowSink;
+  void* rowSinkContext;
+};
+
+}  // namespace ravelo

@@ -1,0 +1,65 @@
+// Test seam of the platform layer: makes chosen calls fail and replaces the
+// clock. Compiled in only when RAVELO_FAULT_INJECTION is 1 (the engine built
+// for the tests); the released library has none of it.
+#pragma once
+
+#include <cstdint>
+
+#ifndef RAVELO_FAULT_INJECTION
+#define RAVELO_FAULT_INJECTION 0
+#endif
+
+namespace ravelo::platform::fault {
+
+// Every operation of platform.h that can fail, one counter each.
+enum class Op {
+  kOpenRead,
+  kCreate,
+  kRead,
+  kWrite,
+  kSeek,
+  kFlush,
+  kPathKind,  // a failure reads as "nothing there"
+  kFolderCreate,
+  kRemove,
+  kRenameNoReplace,
+  kRenameReplace,
+  kFolderFlush,
+  kProfileRead,   // ProfileGetInt / ProfileGetString: fail as a missing file
+  kProfileWrite,
+  kCount
+};
+
+#if RAVELO_FAULT_INJECTION
+
+// Forgets every armed fault and counter, restores the real sleep.
+void Reset();
+
+// The nth call (1-based, counted from the last Reset) of any operation above
+// fails.
+void FailNthCall(uint64_t n);
+
+// The nth call (1-based) of op fails. For kRead and kWrite, partialBytes >= 0
+// makes the failing call report that many bytes done (a read that fails after
+// delivering bytes, a short write); -1 reports none.
+void FailOp(Op op, uint64_t nth, int32_t partialBytes = -1);
+
+// Every call of op fails from now on (until Reset).
+void FailOpAlways(Op op);
+
+// Calls made since Reset, in all and of one operation.
+uint64_t CallCount();
+uint64_t CallCount(Op op);
+
+// Replaces SleepMilliseconds; nullptr restores the real one.
+using SleepHook = void (*)(uint32_t ms);
+void SetSleepHook(SleepHook hook);
+
+// Called by the platform implementation at the top of each operation: counts
+// the call and tells whether it must fail (*partialBytes gets the armed
+// partial count, or -1).
+bool ShouldFail(Op op, int32_t* partialBytes = nullptr);
+
+#endif
+
+}  // namespace ravelo::platform::fault

@@ -1,0 +1,100 @@
+// The engine's only door to the operating system.
+//
+// Paths are built by the engine with "\" as separator. The POSIX
+// implementation treats each "\" as "/" when it calls the system; texts the
+// engine stores keep the path as built. Every operation reports failure by
+// its result and never throws. One implementation per system:
+// platform_posix.cc and platform_win32.cc, chosen at build time.
+#pragma once
+
+#include <cstdint>
+
+namespace ravelo::platform {
+
+// An open file, or kNoFile.
+using FileHandle = intptr_t;
+inline constexpr FileHandle kNoFile = -1;
+
+enum class PathKind { kNone, kFile, kFolder };
+
+// Opens an existing file for reading. Others may read it meanwhile but not
+// write or delete it; fails while someone else writes it, and for a folder.
+FileHandle FileOpenRead(const char* path);
+
+// Creates a file, or empties an existing one, for writing. Nobody else may
+// open or delete it while it is open. Fails when someone else holds the file
+// open (the file is then left untouched), for a folder, and for a symbolic
+// link planted at the name.
+FileHandle FileCreate(const char* path);
+
+// Reads up to size bytes. Returns false on failure; *got is the number of
+// bytes delivered in either case (0 at the end of the file). A failing read
+// may still report bytes delivered.
+bool FileRead(FileHandle file, void* buffer, uint32_t size, uint32_t* got);
+
+// Writes size bytes. Returns false on failure; *written tells how many were
+// written (fewer than size counts as failure too).
+bool FileWrite(FileHandle file, const void* buffer, uint32_t size, uint32_t* written);
+
+// Moves to offset from the beginning. Fails for an offset of 0x80000000 or
+// more, as a signed 32-bit move does.
+bool FileSeek(FileHandle file, uint32_t offset);
+
+// Forces the file's written bytes to the disk.
+bool FileFlush(FileHandle file);
+
+// Closes the file; nothing happens for kNoFile.
+void FileClose(FileHandle file);
+
+// What exists at path: nothing, a file or a folder.
+PathKind PathKindOf(const char* path);
+
+// Creates one folder level. Fails when anything exists at path already.
+bool FolderCreate(const char* path);
+
+// Deletes a file. Fails for a folder, for a missing file, and while another
+// program holds the file open.
+bool FileRemove(const char* path);
+
+// Renames a file. Never replaces an existing target: fails if one exists.
+bool FileRenameNoReplace(const char* from, const char* to);
+
+// Replaces `to` by `from` in one atomic step (`to` may be missing). Fails
+// while another program holds `to` open; `to` is then unchanged.
+bool FileRenameReplace(const char* from, const char* to);
+
+// Forces the folder entry changes of the folder that holds path to the disk
+// (nothing to do where the system has no such notion).
+bool FolderFlushOf(const char* path);
+
+// Waits ms milliseconds.
+void SleepMilliseconds(uint32_t ms);
+
+// True when c is the lead byte of a double-byte character in the system's
+// ANSI code page. Never true on POSIX, where paths are UTF-8.
+bool IsLeadByte(unsigned char c);
+
+// ---- Private-profile (INI) services, Windows text format ----------------
+// Section and key names match without regard to letter case.
+
+// The integer value of key in section: optional sign and leading digits
+// ("-3" gives -3, "12abc" gives 12); defaultValue when the file, section or
+// key is missing.
+int32_t ProfileGetInt(const char* section, const char* key, int32_t defaultValue,
+                      const char* file);
+
+// Copies the value of key (blanks around it and one pair of matching quotes
+// removed) or defaultValue into out, cut to outSize - 1 bytes and
+// zero-terminated. Returns the number of bytes copied without the zero.
+uint32_t ProfileGetString(const char* section, const char* key, const char* defaultValue,
+                          char* out, uint32_t outSize, const char* file);
+
+// Sets key in section to value: updates the key in place, or appends it to
+// its section, or appends the section; creates the file on the first write.
+// The file is rewritten through a temporary file and a rename, so that it is
+// always either the old or the new text. Returns false on failure (for
+// example a missing folder).
+bool ProfileWriteString(const char* section, const char* key, const char* value,
+                        const char* file);
+
+}  // namespace ravelo::platform
