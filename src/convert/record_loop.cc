@@ -5,6 +5,7 @@
 
 #include "api/converter.h"
 #include "convert/measurement_kinds.h"
+#include "convert/record_loop.h"
 
 namespace ravelo {
 
@@ -17,13 +18,9 @@ inline void EmptyRow(RowBuffer* row) {
   std::memset(row->channelMask, 0, sizeof row->channelMask);
 }
 
-// A record of mode 127: skipped, it neither starts nor joins a row.
-constexpr ResultCode kSkipRecord = -1;
+}  // namespace
 
-// kOk when the record may join a row, kSkipRecord, or the result of the first
-// check that fails, in the order 17, 18, 20, 19.
-
-inline ResultCode CheckRecord(const LoggerRecord& record) {
+ResultCode CheckLoggerRecord(const LoggerRecord& record) {
   if (record.channel < 0 || record.channel >= kChannelCount) return kBadChannel;
   if (record.mode < 0 || record.mode >= kModeCount) return kBadMode;
   if (record.mode == 127) return kSkipRecord;
@@ -32,8 +29,6 @@ inline ResultCode CheckRecord(const LoggerRecord& record) {
   if (!IsDefinedMode(record.mode)) return kUndefinedMode;
   return kOk;
 }
-
-}  // namespace
 
 ResultCode Converter::RunConversion(const char* inputPath, const char* destPath, int32_t csvKind,
                                     int32_t makeMethod, int32_t direct) {
@@ -58,7 +53,7 @@ ResultCode Converter::RunConversion(const char* inputPath, const char* destPath,
     result = ReadLoggerRecord(&record);
     if (result != kOk) break;
 
-    const ResultCode check = CheckRecord(record);
+    const ResultCode check = CheckLoggerRecord(record);
     if (check == kSkipRecord) continue;
     if (check != kOk) {
       CloseLoggerFile();
