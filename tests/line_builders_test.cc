@@ -194,7 +194,7 @@ TEST_F(LineBuildersTest, WorstRowsFitTheirFields) {
   ExpectNoOverrun();
 
   // A row time no record can give: the line still ends inside its field.
-  SetTime(-2147483647 - 1, -2147483647 - 1, -2147483647 - 1, -9, 0, 0);
+  row_->timestamp = {-2147483647 - 1, -2147483647 - 1, -2147483647 - 1, -9, 0, 0, 0};
   std::memset(row_->dataLine, 0xA5, sizeof row_->dataLine);
   Converter::BuildDataLine(row_.get());
   const std::string cut = row_->dataLine;
