@@ -253,6 +253,7 @@ TEST_F(ReaderTest, OpenFailures) {
   EXPECT_EQ(converter_->loggerFileHandle, platform::kNoFile);
 
   Use(Save(WithRecords(1).Bytes()));
+  fault::Reset();
   fault::FailOp(fault::Op::kOpenRead, 1);
   EXPECT_EQ(converter_->OpenLoggerFile(), kInputOpenFailed);
   EXPECT_EQ(converter_->OpenLoggerFile(), kOk);
