@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -266,6 +267,31 @@ TEST_F(Profile, OversizedFileIsNeverRewritten) {
   EXPECT_EQ(Get("A", "last"), "DEF");  // what does not is missing
   EXPECT_FALSE(Write("A", "x", "2"));
   EXPECT_EQ(Text(), big);
+  EXPECT_EQ(FilesInFolder(), 1);
+}
+
+TEST_F(Profile, ReadersNeverSeeAHalfWrittenFile) {
+  ASSERT_TRUE(Write("FILE_INFO", "FILE_COUNT", "1"));
+  pid_t pid = fork();
+  if (pid == 0) {
+    int bad = 0;
+    for (int i = 0; i < 200; ++i) {
+      int32_t n = ProfileGetInt("FILE_INFO", "FILE_COUNT", -1, ini_.c_str());
+      if (n < 1) ++bad;
+      std::string text = Text();
+      if (text.rfind("[FILE_INFO]\r\nFILE_COUNT=", 0) != 0 || text.back() != '\n') ++bad;
+    }
+    _exit(bad == 0 ? 0 : 1);
+  }
+  for (int i = 2; i <= 60; ++i) {
+    std::string n = std::to_string(i);
+    ASSERT_TRUE(Write("FILE_INFO", "FILE_COUNT", n.c_str()));
+    ASSERT_TRUE(Write("FILE_INFO", ("FILE_PATH" + n).c_str(), "C:\\work\\CSV\\Day\\FILE.CSV"));
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(Int("FILE_INFO", "FILE_COUNT"), 60);
   EXPECT_EQ(FilesInFolder(), 1);
 }
 
