@@ -209,9 +209,11 @@ int RunInfo(int argc, char** argv) {
   }
   if (available < areaLength) {
     if (dataEnd >= dataStart) {
-      problems.push_back("truncated record area: the file ends " +
-                         std::to_string(static_cast<uint64_t>(areaLength) - available) +
+      problems.push_back("truncated record area: the file ends " + std::to_string(dataEnd - size) +
                          " bytes before dataEnd");
+    }
+    if (size <= dataStart && areaLength > 0) {
+      problems.push_back("dataStart lies beyond the end of the file");
     }
     if (available % 8192 == 0) {
       stopReason = "the conversion ends after record " + std::to_string(recordCount) +
