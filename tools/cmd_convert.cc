@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -61,7 +62,27 @@ const char kConvertHelp[] =
     "     --stop-on-error stopped the run)\n"
     "  2  usage error\n"
     "  3  the run could not start: DEST or the work folder cannot be made or\n"
-    "     used, or the batch cannot be begun\n";
+    "     used, or the batch cannot be begun\n"
+    "  130 interrupted (Ctrl-C): the file being converted is finished first;\n"
+    "     a second Ctrl-C stops at once\n";
+
+// Set by SIGINT, SIGTERM or SIGHUP: the file in hand is finished, the run
+// ends after it and the batch is cleaned up. The handler restores the default
+// action, so a second signal ends the program at once.
+volatile std::sig_atomic_t interrupted = 0;
+
+extern "C" void OnInterrupt(int signalNumber) { interrupted = signalNumber; }
+
+void CatchInterrupts() {
+  struct sigaction action;
+  std::memset(&action, 0, sizeof action);
+  action.sa_handler = OnInterrupt;
+  action.sa_flags = SA_RESETHAND;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+  sigaction(SIGHUP, &action, nullptr);
+}
 
 struct Options {
   std::vector<std::string> files;
@@ -243,9 +264,10 @@ int RunConvert(int argc, char** argv) {
     }
   }
 
+  CatchInterrupts();
   Progress progress;
   size_t failed = 0, converted = 0, done = 0;
-  for (size_t i = 0; i < o.files.size(); ++i) {
+  for (size_t i = 0; i < o.files.size() && interrupted == 0; ++i) {
     const std::string& file = o.files[i];
     progress.Show(i, o.files.size(), file);
     int32_t r = RaveloProc(file.c_str(), o.out.c_str(), o.csvFileKind, o.makeMethod, o.directOutput);
@@ -261,12 +283,14 @@ int RunConvert(int argc, char** argv) {
   }
   progress.Clear();
   if (done < o.files.size()) {
-    std::fprintf(stderr, "ravelo convert: stopped at the first failure; %zu file(s) not converted\n",
+    std::fprintf(stderr, "ravelo convert: %s; %zu file(s) not converted\n",
+                 interrupted != 0 ? "interrupted" : "stopped at the first failure",
                  o.files.size() - done);
   }
   if (progress.on()) {
     std::fprintf(stderr, "%zu of %zu file(s) converted\n", converted, o.files.size());
   }
+  if (interrupted != 0) return endRun(128 + interrupted);
   return endRun(failed > 0 ? kExitFailed : kExitOk);
 }
 

@@ -27,7 +27,8 @@ const char kMainHelp[] =
     "  1  a file failed to convert (convert), or the file has problems (info)\n"
     "  2  usage error: unknown option, missing or bad argument\n"
     "  3  the run could not start: the output or work folder cannot be made or\n"
-    "     used, or the batch cannot be begun\n";
+    "     used, or the batch cannot be begun\n"
+    "  130 convert was interrupted (Ctrl-C) after the file in hand\n";
 
 int Dispatch(const char* command, int argc, char** argv) {
   if (std::strcmp(command, "convert") == 0) return ravelo::cli::RunConvert(argc, argv);
