@@ -521,13 +521,16 @@ def test_convert_failures():
     # A bad record on the second day: the first day is committed.
     good = [((2024, 5, 1, h, 0, 0), 4, 0, 100 + h) for h in range(24)]
     bad = write_logger(os.path.join(TMP, "B_bad.Q38"),
-                       good + [((2024, 5, 2, 0, 0, 0), 4, 0, 1), ((2024, 5, 2, 1, 0, 0), 9, 0, 1)])
+                       good + [((2024, 5, 2, 0, 0, 0), 4, 0, 1), ((2024, 5, 2, 0, 30, 0), 4, 0, 2),
+                               ((2024, 5, 2, 1, 0, 0), 9, 0, 1)])
     dest = fresh("fail-19")
     r = convert([bad, "--out", dest])
     assert r.returncode == 1
     assert r.stderr.decode("utf-8") == "%s: code 19: %s\n" % (bad, message(19))
-    day1 = read_folder(day_folder(dest)).get("B_20240501.CSV", b"")
-    assert day1.count(b"\r\n2024/05/01,") == 24, day1
+    files = read_folder(day_folder(dest))
+    assert files["B_20240501.CSV"].count(b"\r\n2024/05/01,") == 24, files
+    # The second day's new file keeps the row written before the failure.
+    assert files["B_20240502.CSV"].endswith(b"\r\n2024/05/02,00:00:00,+0000.1\r\n"), files
 
 
 TESTS = [test_help_texts, test_usage_errors_exit_2,
