@@ -285,11 +285,9 @@ int RunInfo(int argc, char** argv) {
     std::printf("rows:        %zu\n", rows);
     std::printf("days:        %zu\n", days.size());
     std::printf("months:      %zu\n", months.size());
-    std::printf("channels:    %zu\n", std::set<int>([&] {
-                  std::set<int> c;
-                  for (const auto& [key, count] : channelModes) c.insert(key.first);
-                  return c;
-                }()).size());
+    std::set<int> channels;
+    for (const auto& entry : channelModes) channels.insert(entry.first.first);
+    std::printf("channels:    %zu\n", channels.size());
     std::printf("  channel  mode  kind                              unit     records\n");
     for (const auto& [key, count] : channelModes) {
       ModeInfo info = ModeOf(key.second);
