@@ -543,8 +543,10 @@ TESTS = [test_help_texts, test_usage_errors_exit_2,
 
 def main():
     if not os.path.exists(RAVELO):
-        print("no program at %s" % RAVELO)
-        return 1
+        shutil.rmtree(TMP, ignore_errors=True)
+        print("SKIPPED: no program at %s (built with RAVELO_BUILD_TOOLS=OFF?)" % RAVELO)
+        print("0 passed, 0 failed, %d skipped" % len(TESTS))
+        return 0
     passed = failed = skipped = 0
     try:
         for test in TESTS:
