@@ -21,8 +21,8 @@ SAMPLES = os.path.join(SOURCE, "samples")
 
 # The committed samples and the options that made them (samples/README.md).
 SAMPLE_FILES = {
-    "A1_download1.Q38": [],
-    "A1_download2.Q38": ["--start", "2024-06-02", "--days", "7"],
+    "STATION_A1.Q38": [],
+    "STATION_A1_2.Q38": ["--start", "2024-06-02", "--days", "7"],
 }
 
 
@@ -325,7 +325,7 @@ def info(path, locale="C.UTF-8"):
 
 def test_info_on_sample():
     before = sorted(os.listdir(SAMPLES))
-    code, out, err = info(os.path.join(SAMPLES, "A1_download1.Q38"))
+    code, out, err = info(os.path.join(SAMPLES, "STATION_A1.Q38"))
     assert code == 0 and err == b"", err
     assert sorted(os.listdir(SAMPLES)) == before
     for text in ("dataStart:   1024", "dataEnd:     130112", "size:        130112 bytes",
@@ -405,34 +405,34 @@ def test_info_shows_memos_for_the_terminal():
 
 def test_convert_sample_into_day_files():
     dest = os.path.join(fresh("day"), "out", "nested")  # made by the program
-    src = os.path.join(SAMPLES, "A1_download1.Q38")
+    src = os.path.join(SAMPLES, "STATION_A1.Q38")
     r = convert([src, "--out", dest])
     assert r.returncode == 0 and r.stdout == b"" and r.stderr == b"", r.stderr
     expected = Expected()
     expected.job(src)
     files = expected.contents()
-    assert len(files) == 15 and "A1_20240520.CSV" in files and "A1_20240603.CSV" in files
+    assert len(files) == 15 and "STATION_20240520.CSV" in files and "STATION_20240603.CSV" in files
     check_folder(day_folder(dest), files)
-    first = files["A1_20240520.CSV"].split(b"\r\n")
+    first = files["STATION_20240520.CSV"].split(b"\r\n")
     assert first[0] == b"ZELKA-Q38" and first[1] == b"STATION A1"
     assert first[7] == cp932("date,time,温度(ｻｰﾐｽﾀ),湿度,気圧,平均風速,平均風向,雨量,日射,日照")
     assert first[8] == cp932(",,ﾟC,%,hPa,m/s,,mm,KW/m2,min")
 
 
 def test_convert_month_direct_and_midnight():
-    src = os.path.join(SAMPLES, "A1_download1.Q38")
+    src = os.path.join(SAMPLES, "STATION_A1.Q38")
     dest = fresh("month")
     assert convert(["--month", src, "--out", dest]).returncode == 0
     expected = Expected()
     expected.job(src, kind="month")
-    assert sorted(expected.contents()) == ["A1_202405.CSV", "A1_202406.CSV"]
+    assert sorted(expected.contents()) == ["STATION_202405.CSV", "STATION_202406.CSV"]
     check_folder(os.path.join(dest, "CSV", "Month"), expected.contents())
 
     dest = fresh("direct")
     assert convert(["--direct", src, "--out", dest]).returncode == 0
     expected = Expected()
     expected.job(src, direct=True)
-    assert sorted(expected.contents()) == ["A1_download1.CSV"]
+    assert sorted(expected.contents()) == ["STATION_A1.CSV"]
     check_folder(dest, expected.contents())
 
     dest = fresh("midnight")
@@ -440,8 +440,8 @@ def test_convert_month_direct_and_midnight():
     expected = Expected()
     expected.job(src, midnight_as_24=True)
     files = expected.contents()
-    assert "A1_20240519.CSV" in files and "A1_20240603.CSV" not in files
-    assert b"2024/06/02,24:00:00," in files["A1_20240602.CSV"]
+    assert "STATION_20240519.CSV" in files and "STATION_20240603.CSV" not in files
+    assert b"2024/06/02,24:00:00," in files["STATION_20240602.CSV"]
     check_folder(day_folder(dest), files)
 
 
@@ -493,7 +493,7 @@ def test_convert_merges_by_default_and_replaces_on_request():
 
 
 def test_convert_failures():
-    src = os.path.join(SAMPLES, "A1_download2.Q38")
+    src = os.path.join(SAMPLES, "STATION_A1_2.Q38")
     expected = Expected()
     expected.job(src)
 
