@@ -61,6 +61,11 @@ class Converter {
   ResultCode FinishOutputFile();
   void MakeFileBaseName(RowBuffer* row) const;
   static void ParseLineTimestamp(const char* line, LoggerTimestamp* timestamp);
+  ResultCode StartOutputFile(RowBuffer* row);
+  ResultCode PlaceRowInMerge(RowBuffer* row);
+  ResultCode WriteLeadingLines();
+  ResultCode WriteExistingPairIfChanged();
+  ResultCode ReadExistingUnitLine(ResultCode* readResult);
 
   // ---- Output files -----------------------------------------------------
   void MakeCsvPath(const char* baseName, char* destination) const;  // 260 bytes

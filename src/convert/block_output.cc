@@ -1,0 +1,354 @@
+// Block output: places each finished row into its day or month CSV file.
+//
+// A file is either written new under its CSV name or merged: the existing
+// file is read line by line, its lines and the new rows go in time order into
+// the temporary file, and the temporary file replaces the CSV file when the
+// output moves on or the input ends. At most one existing line is read ahead
+// (heldLine); nothing is ever loaded whole.
+#include <cstdio>
+#include <cstring>
+
+#include "api/converter.h"
+
+namespace ravelo {
+namespace {
+
+const char kTitleLine[] = "ZELKA-Q38\r\n";
+const char kHeaderPrefix[] = "date,time";
+constexpr size_t kHeaderPrefixLength = sizeof(kHeaderPrefix) - 1;
+
+// Leading characters of two data lines that must agree for two rows to share
+// a file: "YYYY/MM/DD" for day files, "YYYY/MM" for month files.
+constexpr size_t kPeriodPrefixLength[2] = {10, 7};
+// Digits that MakeFileBaseName appends: "%4d%02d%02d" or "%4d%02d".
+constexpr size_t kDateSuffixLength[2] = {8, 6};
+
+bool IsHeaderLine(const char* line) {
+  return std::strncmp(line, kHeaderPrefix, kHeaderPrefixLength) == 0;
+}
+
+// A data line has at least 19 characters and its first ":" at index 13, as in
+// "2024/05/01,13:00:00".
+bool IsDataLine(const char* line) {
+  size_t length = std::strlen(line);
+  if (length < 19) return false;
+  const char* colon = std::strchr(line, ':');
+  return colon != nullptr && colon - line == 13;
+}
+
+bool EndsWithLineFeed(const char* text) {
+  size_t length = std::strlen(text);
+  return length > 0 && text[length - 1] == '\n';
+}
+
+// Copies text into a line field of kLineFieldSize bytes. A text that does not
+// fit is never cut: the caller fails the merge instead.
+bool CopyLine(char* field, const char* text) {
+  size_t length = std::strlen(text);
+  if (length >= kLineFieldSize) return false;
+  std::memcpy(field, text, length + 1);
+  return true;
+}
+
+// Reads an integer the way "%d" does (leading blanks, optional sign, digits)
+// starting at text. Returns false when no digit follows; the value then stays
+// as it was. Overlong digit runs wrap instead of overflowing.
+bool ReadDecimal(const char* text, int32_t* value) {
+  while (*text == ' ' || *text == '\t' || *text == '\n' || *text == '\r' || *text == '\v' ||
+         *text == '\f') {
+    ++text;
+  }
+  bool negative = false;
+  if (*text == '+' || *text == '-') {
+    negative = *text == '-';
+    ++text;
+  }
+  if (*text < '0' || *text > '9') return false;
+  uint32_t magnitude = 0;
+  while (*text >= '0' && *text <= '9') {
+    magnitude = magnitude * 10u + static_cast<uint32_t>(*text - '0');
+    ++text;
+  }
+  *value = static_cast<int32_t>(negative ? 0u - magnitude : magnitude);
+  return true;
+}
+
+}  // namespace
+
+void Converter::MakeFileBaseName(RowBuffer* row) const {
+  std::snprintf(row->fileBaseName, sizeof row->fileBaseName, "%s", nameStem);
+  if (directOutput != 0) return;
+  size_t used = std::strlen(row->fileBaseName);
+  const LoggerTimestamp& t = row->timestamp;
+  if (csvFileKind == 0) {
+    std::snprintf(row->fileBaseName + used, sizeof row->fileBaseName - used, "%4d%02d%02d",
+                  t.year, t.month, t.day);
+  } else {
+    std::snprintf(row->fileBaseName + used, sizeof row->fileBaseName - used, "%4d%02d", t.year,
+                  t.month);
+  }
+}
+
+void Converter::ParseLineTimestamp(const char* line, LoggerTimestamp* timestamp) {
+  // The caller passes a data line, so positions 0..17 lie inside the text.
+  ReadDecimal(line + 0, &timestamp->year);
+  ReadDecimal(line + 5, &timestamp->month);
+  ReadDecimal(line + 8, &timestamp->day);
+  ReadDecimal(line + 11, &timestamp->hour);
+  ReadDecimal(line + 14, &timestamp->minute);
+  ReadDecimal(line + 17, &timestamp->second);
+  timestamp->orderingKey = OrderingKey(timestamp->year, timestamp->month, timestamp->day,
+                                       timestamp->hour, timestamp->minute, timestamp->second);
+}
+
+// The title line and the six memo lines of the current logger file.
+ResultCode Converter::WriteLeadingLines() {
+  ResultCode result = WriteOutputText(kTitleLine);
+  for (int i = 0; i < kMemoCount && result == kOk; ++i) result = WriteOutputText(memoLines[i]);
+  return result;
+}
+
+// Writes the header and unit lines in effect at the read position of the
+// existing file when they differ from those in effect at the write position,
+// so that the existing lines written next stand under their own columns.
+ResultCode Converter::WriteExistingPairIfChanged() {
+  if (std::strcmp(existingHeaderLine, writtenHeaderLine) == 0 &&
+      std::strcmp(existingUnitLine, writtenUnitLine) == 0) {
+    return kOk;
+  }
+  ResultCode result = WriteOutputText(existingHeaderLine);
+  if (result == kOk) result = WriteOutputText(existingUnitLine);
+  if (result != kOk) return result;
+  std::memcpy(writtenHeaderLine, existingHeaderLine, sizeof writtenHeaderLine);
+  std::memcpy(writtenUnitLine, existingUnitLine, sizeof writtenUnitLine);
+  return kOk;
+}
+
+// Reads the unit line that follows a header line of the existing file. The
+// text is taken whatever it holds, also when it arrives with the end of the
+// file; a file that ends right after its header line has an empty unit line.
+ResultCode Converter::ReadExistingUnitLine(ResultCode* readResult) {
+  *readResult = ReadCsvLine(lineBuffer);
+  if (*readResult == kLineReadFailed) return kLineReadFailed;
+  if (!CopyLine(existingUnitLine, lineBuffer)) return kLineReadFailed;
+  return kOk;
+}
+
+// Starts the file of row: decides between a new file and a merge, creates the
+// output file and writes the leading lines; for a merge, passes over the
+// existing file up to its first header pair and writes that pair.
+ResultCode Converter::StartOutputFile(RowBuffer* row) {
+  char csvPath[kPathSize];
+  MakeCsvPath(row->fileBaseName, csvPath);
+  if (csvPath[0] == '\0') return kCsvOpenFailed;  // the path does not fit
+
+  if (CsvFileExists(row->fileBaseName)) {
+    if (csvMakeMethod == 0) {
+      int32_t added = INIFileEntryAdd(csvPath, row->timestamp);
+      // Without its listing a later job of the batch would replace the file
+      // again and lose these rows: stop before anything is deleted.
+      if (added == kIniWriteFailed) return kWriteFailed;
+      if (added == 1) {
+        if (DeleteFileIfExists(csvPath) != kOk) return kDeleteFailed;
+        newCsvFile = 1;
+      } else {
+        newCsvFile = 0;
+      }
+    } else {
+      newCsvFile = 0;
+    }
+  } else {
+    int32_t added = INIFileEntryAdd(csvPath, row->timestamp);
+    if (added == kIniWriteFailed && csvMakeMethod == 0) return kWriteFailed;
+    newCsvFile = 1;
+  }
+
+  if (newCsvFile == 1) {
+    ResultCode result = CreateOutputFile(row->fileBaseName);
+    if (result != kOk) return result;
+    return WriteLeadingLines();
+  }
+
+  ResultCode result = CreateOutputFile(row->fileBaseName);
+  if (result != kOk) return result;
+  result = OpenCsvReader(row->fileBaseName);
+  if (result != kOk) return result;
+  result = WriteLeadingLines();
+  if (result != kOk) return result;
+  existingHeaderLine[0] = '\0';
+  existingUnitLine[0] = '\0';
+  writtenHeaderLine[0] = '\0';
+  writtenUnitLine[0] = '\0';
+  heldLine[0] = '\0';
+  std::memset(&lineTimestamp, 0, sizeof lineTimestamp);
+
+  // Pass over the old title, memo lines and anything else up to the first
+  // header line. A header line that is the file's last line still counts.
+  bool sawText = false;
+  for (;;) {
+    ResultCode read = ReadCsvLine(lineBuffer);
+    if (read == kLineReadFailed) return kLineReadFailed;
+    if (lineBuffer[0] != '\0') {
+      sawText = true;
+      if (IsHeaderLine(lineBuffer)) break;
+    }
+    if (read == kEndOfInput) {
+      // No header line anywhere. An empty file merges as a file without
+      // header lines; any other text would be dropped, so the merge stops
+      // and the file stays as it was.
+      if (sawText) return kLineReadFailed;
+      return kOk;
+    }
+  }
+  if (!CopyLine(existingHeaderLine, lineBuffer)) return kLineReadFailed;
+  ResultCode unitRead;
+  result = ReadExistingUnitLine(&unitRead);
+  if (result != kOk) return result;
+  return WriteExistingPairIfChanged();
+}
+
+// Writes row into the merge, in its place by time among the existing lines.
+ResultCode Converter::PlaceRowInMerge(RowBuffer* row) {
+  const uint32_t rowKey = static_cast<uint32_t>(row->timestamp.orderingKey);
+  for (;;) {
+    ResultCode read;
+    if (heldLine[0] != '\0') {
+      std::memcpy(lineBuffer, heldLine, std::strlen(heldLine) + 1);
+      heldLine[0] = '\0';
+      read = kOk;
+    } else {
+      read = ReadCsvLine(lineBuffer);
+      if (read == kLineReadFailed) return kLineReadFailed;
+    }
+    if (lineBuffer[0] == '\0') {
+      if (read == kEndOfInput) break;
+      continue;
+    }
+    // Lines that the fields cannot hold are never cut; such a file is left
+    // as it was.
+    if (std::strlen(lineBuffer) >= kLineFieldSize) return kLineReadFailed;
+
+    if (IsHeaderLine(lineBuffer)) {
+      std::memcpy(existingHeaderLine, lineBuffer, std::strlen(lineBuffer) + 1);
+      ResultCode unitRead;
+      ResultCode result = ReadExistingUnitLine(&unitRead);
+      if (result != kOk) return result;
+      result = WriteExistingPairIfChanged();
+      if (result != kOk) return result;
+      if (read == kEndOfInput || unitRead == kEndOfInput) break;
+      continue;
+    }
+    if (!IsDataLine(lineBuffer)) {  // blank lines and stray text are dropped
+      if (read == kEndOfInput) break;
+      continue;
+    }
+
+    ParseLineTimestamp(lineBuffer, &lineTimestamp);
+    const uint32_t lineKey = static_cast<uint32_t>(lineTimestamp.orderingKey);
+    if (lineKey > rowKey) {
+      std::memcpy(heldLine, lineBuffer, std::strlen(lineBuffer) + 1);
+      break;
+    }
+    if (lineKey == rowKey) break;  // the row takes the line's place
+
+    // An earlier existing line: it goes before the row, under its own header
+    // pair, and ends with a line end since the row follows it.
+    ResultCode result = WriteExistingPairIfChanged();
+    if (result == kOk) result = WriteOutputText(lineBuffer);
+    if (result == kOk && !EndsWithLineFeed(lineBuffer)) {
+      size_t length = std::strlen(lineBuffer);
+      result = WriteOutputText(length > 0 && lineBuffer[length - 1] == '\r' ? "\n" : "\r\n");
+    }
+    if (result != kOk) return result;
+    if (read == kEndOfInput) break;
+  }
+
+  if (std::strcmp(row->headerLine, writtenHeaderLine) != 0 ||
+      std::strcmp(row->unitLine, writtenUnitLine) != 0) {
+    ResultCode result = WriteOutputText(row->headerLine);
+    if (result == kOk) result = WriteOutputText(row->unitLine);
+    if (result != kOk) return result;
+    std::memcpy(writtenHeaderLine, row->headerLine, std::strlen(row->headerLine) + 1);
+    std::memcpy(writtenUnitLine, row->unitLine, std::strlen(row->unitLine) + 1);
+  }
+  return WriteOutputText(row->dataLine);
+}
+
+ResultCode Converter::OutputRow() {
+  RowBuffer* row = &rows[currentRow];
+  if (rowSink != nullptr) return rowSink(this, row, rowSinkContext);
+  const RowBuffer* previous = &rows[1 - currentRow];
+  const int kind = csvFileKind == 0 ? 0 : 1;
+
+  // A name stem so long that the date cannot follow it makes no file name.
+  if (directOutput == 0 && std::strlen(nameStem) + kDateSuffixLength[kind] >= kNameSize) {
+    return kCsvOpenFailed;
+  }
+  BuildHeaderLine(row);
+  BuildUnitLine(row);
+  BuildDataLine(row);
+  MakeFileBaseName(row);
+
+  bool newFileStarted = false;
+  bool samePeriod = outputHandle != platform::kNoFile &&
+                    std::strncmp(row->dataLine, previous->dataLine, kPeriodPrefixLength[kind]) == 0;
+  if (!samePeriod) {
+    bool keepFile = false;
+    if (outputHandle != platform::kNoFile) {
+      keepFile = directOutput != 0 || std::strcmp(row->fileBaseName, outputName) == 0;
+      if (!keepFile) {
+        ResultCode result = FinishOutputFile();
+        if (result != kOk) return result;
+      }
+    }
+    if (!keepFile) {
+      newFileStarted = true;
+      ResultCode result = StartOutputFile(row);
+      if (result != kOk) return result;
+    }
+  }
+
+  if (newCsvFile == 0) return PlaceRowInMerge(row);
+
+  if (newFileStarted || std::strcmp(row->headerLine, previous->headerLine) != 0 ||
+      std::strcmp(row->unitLine, previous->unitLine) != 0) {
+    ResultCode result = WriteOutputText(row->headerLine);
+    if (result == kOk) result = WriteOutputText(row->unitLine);
+    if (result != kOk) return result;
+  }
+  return WriteOutputText(row->dataLine);
+}
+
+ResultCode Converter::FinishOutputFile() {
+  if (newCsvFile == 1) return CloseOutputFile();
+
+  // Carry the rest of the existing file over, unchanged, under its own
+  // header pair.
+  ResultCode read;
+  if (heldLine[0] != '\0') {
+    std::memcpy(lineBuffer, heldLine, std::strlen(heldLine) + 1);
+    heldLine[0] = '\0';
+    read = kOk;
+  } else {
+    read = ReadCsvLine(lineBuffer);
+    if (read == kLineReadFailed) return kLineReadFailed;
+  }
+  if (lineBuffer[0] != '\0') {
+    ResultCode result = WriteExistingPairIfChanged();
+    if (result != kOk) return result;
+    for (;;) {
+      result = WriteOutputText(lineBuffer);
+      if (result != kOk) return result;
+      if (read == kEndOfInput) break;
+      read = ReadCsvLine(lineBuffer);
+      if (read == kLineReadFailed) return kLineReadFailed;
+    }
+  }
+
+  CloseCsvReader();
+  ResultCode result = CloseOutputFile();
+  if (result != kOk) return result;
+  return CommitOutputFile();
+}
+
+}  // namespace ravelo
