@@ -1,0 +1,19 @@
+# Cross build for Windows (x86_64) with Debian's mingw-w64 compilers:
+#   cmake -S . -B build-win64 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR AMD64)
+set(RAVELO_MINGW_TRIPLE x86_64-w64-mingw32)
+
+# The "win32" thread model needs no winpthread DLL; fall back to the default
+# compiler names where that variant is not installed.
+find_program(RAVELO_MINGW_CC NAMES ${RAVELO_MINGW_TRIPLE}-gcc-win32 ${RAVELO_MINGW_TRIPLE}-gcc REQUIRED)
+find_program(RAVELO_MINGW_CXX NAMES ${RAVELO_MINGW_TRIPLE}-g++-win32 ${RAVELO_MINGW_TRIPLE}-g++ REQUIRED)
+set(CMAKE_C_COMPILER ${RAVELO_MINGW_CC})
+set(CMAKE_CXX_COMPILER ${RAVELO_MINGW_CXX})
+set(CMAKE_RC_COMPILER ${RAVELO_MINGW_TRIPLE}-windres)
+
+set(CMAKE_FIND_ROOT_PATH /usr/${RAVELO_MINGW_TRIPLE})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)

@@ -1,0 +1,190 @@
+// The platform layer on Windows: straight calls of KERNEL32. Paths are handed
+// to the system exactly as the engine built them ("\" separators, ANSI code
+// page). This is the only file of the Windows build that includes
+// <windows.h>.
+#define WIN32_LEAN_AND_MEAN
+#define NOMINMAX
+#include <windows.h>
+
+#include "platform/fault.h"
+#include "platform/platform.h"
+
+namespace ravelo::platform {
+namespace {
+
+HANDLE ToHandle(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
+
+FileHandle FromHandle(HANDLE handle) {
+  return handle == INVALID_HANDLE_VALUE ? kNoFile : reinterpret_cast<FileHandle>(handle);
+}
+
+#if RAVELO_FAULT_INJECTION
+bool Injected(fault::Op op, int32_t* partialBytes = nullptr) {
+  return fault::ShouldFail(op, partialBytes);
+}
+#else
+constexpr bool Injected(fault::Op, int32_t* = nullptr) { return false; }
+#endif
+
+// The profile services of some implementations keep a parsed copy of an INI
+// file and go on serving it after the file has been deleted behind their
+// back. A file that is not there must read as empty and be written from
+// scratch, so the cached copy is dropped first (the documented "flush" call,
+// which does nothing else).
+bool ProfileFileMissing(const char* file) {
+  if (GetFileAttributesA(file) != INVALID_FILE_ATTRIBUTES) return false;
+  WritePrivateProfileStringA(nullptr, nullptr, nullptr, file);
+  return true;
+}
+
+}  // namespace
+
+static_assert(sizeof(FileHandle) == sizeof(HANDLE), "a handle fits in FileHandle");
+
+FileHandle FileOpenRead(const char* path) {
+  if (Injected(fault::Op::kOpenRead)) return kNoFile;
+  return FromHandle(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+FileHandle FileCreate(const char* path) {
+  if (Injected(fault::Op::kCreate)) return kNoFile;
+  // CREATE_ALWAYS would follow a symbolic link planted at the name and
+  // truncate whatever it points to.
+  DWORD attributes = GetFileAttributesA(path);
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    return kNoFile;
+  }
+  return FromHandle(CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+bool FileRead(FileHandle file, void* buffer, uint32_t size, uint32_t* got) {
+  *got = 0;
+  int32_t partial = -1;
+  if (Injected(fault::Op::kRead, &partial)) {
+    if (partial > 0) {
+      DWORD done = 0;
+      DWORD want = static_cast<uint32_t>(partial) < size ? static_cast<DWORD>(partial) : size;
+      if (ReadFile(ToHandle(file), buffer, want, &done, nullptr)) *got = done;
+    }
+    return false;
+  }
+  if (file == kNoFile) return false;
+  DWORD done = 0;
+  BOOL ok = ReadFile(ToHandle(file), buffer, size, &done, nullptr);
+  *got = done;
+  return ok != FALSE;
+}
+
+bool FileWrite(FileHandle file, const void* buffer, uint32_t size, uint32_t* written) {
+  *written = 0;
+  int32_t partial = -1;
+  if (Injected(fault::Op::kWrite, &partial)) {
+    if (partial > 0) {
+      DWORD done = 0;
+      DWORD want = static_cast<uint32_t>(partial) < size ? static_cast<DWORD>(partial) : size;
+      if (WriteFile(ToHandle(file), buffer, want, &done, nullptr)) *written = done;
+    }
+    return false;
+  }
+  if (file == kNoFile) return false;
+  DWORD done = 0;
+  BOOL ok = WriteFile(ToHandle(file), buffer, size, &done, nullptr);
+  *written = done;
+  return ok != FALSE && done == size;
+}
+
+bool FileSeek(FileHandle file, uint32_t offset) {
+  if (Injected(fault::Op::kSeek)) return false;
+  // Without a high part the distance is a signed 32-bit number: an offset of
+  // 0x80000000 or more is a move before the beginning, which the system
+  // refuses. Refused here too, whatever the system would make of it.
+  if (offset >= 0x80000000u || file == kNoFile) return false;
+  return SetFilePointer(ToHandle(file), static_cast<LONG>(offset), nullptr, FILE_BEGIN) !=
+         INVALID_SET_FILE_POINTER;
+}
+
+bool FileFlush(FileHandle file) {
+  if (Injected(fault::Op::kFlush)) return false;
+  if (file == kNoFile) return false;
+  return FlushFileBuffers(ToHandle(file)) != FALSE;
+}
+
+void FileClose(FileHandle file) {
+  if (file != kNoFile) CloseHandle(ToHandle(file));
+}
+
+PathKind PathKindOf(const char* path) {
+  if (Injected(fault::Op::kPathKind)) return PathKind::kNone;
+  DWORD attributes = GetFileAttributesA(path);
+  if (attributes == INVALID_FILE_ATTRIBUTES) return PathKind::kNone;
+  return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? PathKind::kFolder : PathKind::kFile;
+}
+
+bool FolderCreate(const char* path) {
+  if (Injected(fault::Op::kFolderCreate)) return false;
+  return CreateDirectoryA(path, nullptr) != FALSE;
+}
+
+bool FileRemove(const char* path) {
+  if (Injected(fault::Op::kRemove)) return false;
+  return DeleteFileA(path) != FALSE;
+}
+
+bool FileRenameNoReplace(const char* from, const char* to) {
+  if (Injected(fault::Op::kRenameNoReplace)) return false;
+  return MoveFileA(from, to) != FALSE;
+}
+
+bool FileRenameReplace(const char* from, const char* to) {
+  if (Injected(fault::Op::kRenameReplace)) return false;
+  return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+}
+
+bool FolderFlushOf(const char*) {
+  // Folder entries are written through by the system (and MoveFileEx was
+  // asked to write through); there is nothing to force.
+  return !Injected(fault::Op::kFolderFlush);
+}
+
+void SleepMilliseconds(uint32_t ms) { Sleep(ms); }
+
+bool IsLeadByte(unsigned char c) { return IsDBCSLeadByte(c) != FALSE; }
+
+int32_t ProfileGetInt(const char* section, const char* key, int32_t defaultValue,
+                      const char* file) {
+  if (Injected(fault::Op::kProfileRead)) return defaultValue;
+  if (ProfileFileMissing(file)) return defaultValue;
+  // The service parses an optional sign; its unsigned result carries a
+  // negative value as its two's complement.
+  return static_cast<int32_t>(GetPrivateProfileIntA(section, key, defaultValue, file));
+}
+
+uint32_t ProfileGetString(const char* section, const char* key, const char* defaultValue,
+                          char* out, uint32_t outSize, const char* file) {
+  if (outSize == 0) return 0;
+  out[0] = '\0';
+  bool missing = Injected(fault::Op::kProfileRead) || ProfileFileMissing(file);
+  if (missing) {
+    // Same as the service does for a missing file: the default, cut to fit.
+    uint32_t n = 0;
+    const char* text = defaultValue != nullptr ? defaultValue : "";
+    while (n + 1 < outSize && text[n] != '\0') {
+      out[n] = text[n];
+      ++n;
+    }
+    out[n] = '\0';
+    return n;
+  }
+  return GetPrivateProfileStringA(section, key, defaultValue, out, outSize, file);
+}
+
+bool ProfileWriteString(const char* section, const char* key, const char* value,
+                        const char* file) {
+  if (Injected(fault::Op::kProfileWrite)) return false;
+  ProfileFileMissing(file);
+  return WritePrivateProfileStringA(section, key, value, file) != FALSE;
+}
+
+}  // namespace ravelo::platform
