@@ -1,7 +1,8 @@
-// Line reader over an existing CSV file: 8192-byte reads, one line (or part
-// of one) per call, only the line feed ends a line.
-#include <cstring>
-
+// Line reader over an existing CSV file, through one 8192-byte buffer.
+//
+// Only the line feed ends a line. The reader closes the file itself after a
+// short read, so the file's last bytes are delivered with no file open and the
+// next refill reports the end (1).
 #include "api/converter.h"
 
 namespace ravelo {
@@ -12,40 +13,30 @@ void Converter::ResetCsvReader() {
   csvReadFilled = 0;
 }
 
-ResultCode Converter::OpenCsvReader(const char* baseName) {
-  CloseCsvReader();
-  MakeCsvPath(baseName, csvReadPath);
-  if (csvReadPath[0] == '\0') return kCsvOpenFailed;  // the path does not fit
-  platform::FileHandle file = platform::FileOpenRead(csvReadPath);
-  if (file == platform::kNoFile) return kCsvOpenFailed;
-  csvReadHandle = file;
-  csvReadRemaining = 0;  // the first ReadCsvLine reads
-  csvReadFilled = 0;
-  return kOk;
-}
-
 void Converter::CloseCsvReader() {
   if (csvReadHandle != platform::kNoFile) platform::FileClose(csvReadHandle);
   csvReadHandle = platform::kNoFile;
 }
 
-// Delivers the undelivered bytes of the buffer up to the next line feed, then
-// refills the buffer once when it has run empty and, unless a line feed was
-// met already, goes on from the refill. At most 8192 + 8192 bytes and the zero
-// are stored, which is kReadLineSize.
-//
-// 0: a text (a line, part of one, or empty) and more may follow.
-// 1: no more data; the text is the rest of the buffer, possibly empty.
-// 26: a read failed after delivering bytes; the file is closed.
-ResultCode Converter::ReadCsvLine(char* destination) {
-  uint32_t length = 0;
-  bool lineEnded = false;
-  ResultCode result = kOk;
+ResultCode Converter::OpenCsvReader(const char* baseName) {
+  CloseCsvReader();
+  MakeCsvPath(baseName, csvReadPath);
+  if (csvReadPath[0] == '\0') return kCsvOpenFailed;
+  csvReadHandle = platform::FileOpenRead(csvReadPath);
+  if (csvReadHandle == platform::kNoFile) return kCsvOpenFailed;
+  csvReadRemaining = 0;
+  return kOk;
+}
 
+ResultCode Converter::ReadCsvLine(char* destination) {
+  // destination holds kReadLineSize bytes: at most the undelivered rest of
+  // the buffer, one refill, and the zero.
+  uint32_t copied = 0;
+  bool lineEnded = false;
   auto deliver = [&]() {
     while (csvReadRemaining > 0) {
-      const uint8_t byte = csvReadBuffer[csvReadFilled - csvReadRemaining];
-      destination[length++] = static_cast<char>(byte);
+      uint8_t byte = csvReadBuffer[csvReadFilled - csvReadRemaining];
+      destination[copied++] = static_cast<char>(byte);
       --csvReadRemaining;
       if (byte == '\n') {
         lineEnded = true;
@@ -54,15 +45,13 @@ ResultCode Converter::ReadCsvLine(char* destination) {
     }
   };
 
+  ResultCode result = kOk;
   deliver();
-
   if (csvReadRemaining == 0) {
     uint32_t got = 0;
-    const bool ok = csvReadHandle != platform::kNoFile &&
-                    platform::FileRead(csvReadHandle, csvReadBuffer, kBlockSize, &got);
+    bool ok = csvReadHandle != platform::kNoFile &&
+              platform::FileRead(csvReadHandle, csvReadBuffer, kBlockSize, &got);
     if (ok) {
-      // A short read is the end of the file: close it now, its bytes are
-      // still delivered, and the next refill reports the end.
       if (got != kBlockSize) CloseCsvReader();
       csvReadFilled = got;
       csvReadRemaining = got;
@@ -71,15 +60,14 @@ ResultCode Converter::ReadCsvLine(char* destination) {
       result = kEndOfInput;
     } else {
       csvReadFilled = 0;
+      csvReadRemaining = 0;
       CloseCsvReader();
-      destination[length] = '\0';
+      destination[copied] = '\0';
       return kLineReadFailed;
     }
+    if (!lineEnded && csvReadRemaining > 0) deliver();
   }
-
-  if (!lineEnded) deliver();
-
-  destination[length] = '\0';
+  destination[copied] = '\0';
   return result;
 }
 
