@@ -41,12 +41,17 @@ bool EndsWithLineFeed(const char* text) {
   return length > 0 && text[length - 1] == '\n';
 }
 
-// Copies text into a line field of kLineFieldSize bytes. A text that does not
-// fit is never cut: the caller fails the merge instead.
-bool CopyLine(char* field, const char* text) {
+// Copies a header or unit line of the existing file into its field. Such a
+// line without a line end can only be the file's last; it gets one, since
+// more text always follows it in the output.
+bool CopyColumnLine(char* field, const char* text) {
   size_t length = std::strlen(text);
-  if (length >= kLineFieldSize) return false;
+  if (length + 2 >= kLineFieldSize) return false;
   std::memcpy(field, text, length + 1);
+  if (length > 0 && text[length - 1] != '\n') {
+    std::memcpy(field + length, text[length - 1] == '\r' ? "\n" : "\r\n",
+                text[length - 1] == '\r' ? 2 : 3);
+  }
   return true;
 }
 
@@ -130,7 +135,7 @@ ResultCode Converter::WriteExistingPairIfChanged() {
 ResultCode Converter::ReadExistingUnitLine(ResultCode* readResult) {
   *readResult = ReadCsvLine(lineBuffer);
   if (*readResult == kLineReadFailed) return kLineReadFailed;
-  if (!CopyLine(existingUnitLine, lineBuffer)) return kLineReadFailed;
+  if (!CopyColumnLine(existingUnitLine, lineBuffer)) return kLineReadFailed;
   return kOk;
 }
 
@@ -200,7 +205,7 @@ ResultCode Converter::StartOutputFile(RowBuffer* row) {
       return kOk;
     }
   }
-  if (!CopyLine(existingHeaderLine, lineBuffer)) return kLineReadFailed;
+  if (!CopyColumnLine(existingHeaderLine, lineBuffer)) return kLineReadFailed;
   ResultCode unitRead;
   result = ReadExistingUnitLine(&unitRead);
   if (result != kOk) return result;
@@ -229,7 +234,7 @@ ResultCode Converter::PlaceRowInMerge(RowBuffer* row) {
     if (std::strlen(lineBuffer) >= kLineFieldSize) return kLineReadFailed;
 
     if (IsHeaderLine(lineBuffer)) {
-      std::memcpy(existingHeaderLine, lineBuffer, std::strlen(lineBuffer) + 1);
+      if (!CopyColumnLine(existingHeaderLine, lineBuffer)) return kLineReadFailed;
       ResultCode unitRead;
       ResultCode result = ReadExistingUnitLine(&unitRead);
       if (result != kOk) return result;

@@ -1,0 +1,166 @@
+// Field texts from raw integers. The number a scaled mode prints is exactly
+// raw / 10^d with d decimals, so its digits are those of the integer with a
+// point inserted; printf of the double raw * 10^-d gives the same bytes, as
+// the exhaustive test over every raw value of every mode shows.
+#include "convert/field_format.h"
+
+#include <cstring>
+
+#include "convert/measurement_kinds.h"
+
+namespace ravelo {
+
+namespace {
+
+constexpr FieldRule kNoField{FieldKind::kNone, false, 0, 0, false, false, 0};
+
+// Signed scaled value with the "+" and "0" flags: "%+0<w>.<d>f".
+constexpr FieldRule Signed(uint8_t decimals, uint8_t width) {
+  return FieldRule{FieldKind::kNumber, true, decimals, width, true, true, 0};
+}
+// Unsigned scaled value, zero padded: "%0<w>.<d>f" or "%0<w>d".
+constexpr FieldRule Unsigned(uint8_t decimals, uint8_t width) {
+  return FieldRule{FieldKind::kNumber, false, decimals, width, false, true, 0};
+}
+// Unsigned value padded with blanks: "%<w>.<d>f" or "%<w>d".
+constexpr FieldRule Blank(uint8_t decimals, uint8_t width) {
+  return FieldRule{FieldKind::kNumber, false, decimals, width, false, false, 0};
+}
+// Water level: a fixed sign, then the unsigned magnitude "%06.<d>f".
+constexpr FieldRule Level(char sign, uint8_t decimals) {
+  return FieldRule{FieldKind::kNumber, false, decimals, 6, false, true, sign};
+}
+constexpr FieldRule kCompass{FieldKind::kCompassPoint, false, 0, 0, false, false, 0};
+constexpr FieldRule kTimeOfDay{FieldKind::kTimeOfOccurrence, true, 0, 2, false, true, 0};
+
+struct RuleTable {
+  FieldRule rules[kModeCount];
+};
+
+constexpr RuleTable MakeRuleTable() {
+  RuleTable t{};
+  for (FieldRule& r : t.rules) r = kNoField;
+  t.rules[0] = Signed(1, 7);    // voltage             ",%+07.1f"
+  t.rules[4] = Signed(1, 7);    // temperature         ",%+07.1f"
+  t.rules[5] = Signed(2, 7);    // temperature         ",%+07.2f"
+  t.rules[6] = Signed(2, 7);    // temperature         ",%+07.2f"
+  t.rules[8] = Signed(1, 7);    // humidity            ",%+07.1f"
+  t.rules[12] = Unsigned(2, 6);  // resistance         ",%06.2f"
+  t.rules[13] = Unsigned(3, 6);  // resistance         ",%06.3f"
+  t.rules[14] = Unsigned(4, 6);  // resistance         ",%06.4f"
+  t.rules[16] = Signed(3, 7);    // current            ",%+07.3f"
+  t.rules[20] = Blank(1, 5);     // wind speeds        ",%5.1f"
+  t.rules[21] = kCompass;        // wind directions    ",%s"
+  t.rules[22] = Blank(1, 5);
+  t.rules[23] = kCompass;
+  t.rules[24] = kTimeOfDay;      // time of occurrence ",%02d:%02d:%02d"
+  t.rules[25] = Blank(1, 5);
+  t.rules[26] = kCompass;
+  t.rules[27] = kTimeOfDay;
+  t.rules[28] = Blank(1, 5);
+  t.rules[29] = kCompass;
+  t.rules[30] = Blank(1, 5);
+  t.rules[32] = Level('+', 4);   // water levels       ",+%06.4f" ",-%06.4f"
+  t.rules[33] = Level('-', 4);
+  t.rules[34] = Level('+', 3);   //                    ",+%06.3f" ",-%06.3f"
+  t.rules[35] = Level('-', 3);
+  t.rules[36] = Level('+', 2);   //                    ",+%06.2f" ",-%06.2f"
+  t.rules[37] = Level('-', 2);
+  t.rules[38] = FieldRule{FieldKind::kNumber, true, 1, 6, false, true, 0};  // rain ",%06.1f"
+  t.rules[40] = FieldRule{FieldKind::kNumber, true, 2, 6, true, true, 0};   // ",%+06.2f"
+  t.rules[44] = FieldRule{FieldKind::kNumber, true, 0, 6, true, true, 0};   // strain ",%+06d"
+  t.rules[52] = Signed(1, 7);    // pressure           ",%+07.1f"
+  t.rules[56] = Signed(2, 7);    // solar radiation    ",%+07.2f"
+  t.rules[60] = Unsigned(0, 5);  // sunshine           ",%05d"
+  for (int mode = 64; mode <= 68; ++mode) t.rules[mode] = Signed(1, 7);  // voltages 1..5
+  t.rules[72] = Blank(0, 3);     // directions in degrees ",%3d"
+  t.rules[73] = Blank(0, 3);
+  t.rules[74] = Blank(0, 3);
+  return t;
+}
+
+constexpr RuleTable kRuleTable = MakeRuleTable();
+
+// Two-digit time part, printf "%02d".
+inline uint32_t TimePart(char* out, int64_t part) {
+  return FormatScaledInteger(out, part, 0, 2, false, true);
+}
+
+}  // namespace
+
+uint32_t FormatScaledInteger(char* out, int64_t value, uint32_t decimals, uint32_t width,
+                             bool plusFlag, bool zeroPad) {
+  const bool negative = value < 0;
+  uint64_t magnitude = negative ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
+
+  // Digits from the right: the decimals, the point, then at least one digit
+  // of the integer part.
+  char digits[24];
+  uint32_t n = 0;
+  for (uint32_t i = 0; i < decimals; ++i) {
+    digits[n++] = static_cast<char>('0' + magnitude % 10);
+    magnitude /= 10;
+  }
+  if (decimals > 0) digits[n++] = '.';
+  do {
+    digits[n++] = static_cast<char>('0' + magnitude % 10);
+    magnitude /= 10;
+  } while (magnitude != 0);
+
+  const char sign = negative ? '-' : (plusFlag ? '+' : 0);
+  const uint32_t length = n + (sign ? 1 : 0);
+  const uint32_t padding = width > length ? width - length : 0;
+
+  uint32_t at = 0;
+  if (!zeroPad)
+    for (uint32_t i = 0; i < padding; ++i) out[at++] = ' ';
+  if (sign) out[at++] = sign;
+  if (zeroPad)
+    for (uint32_t i = 0; i < padding; ++i) out[at++] = '0';
+  while (n > 0) out[at++] = digits[--n];
+  return at;
+}
+
+uint32_t FormatField(int32_t mode, uint16_t value, const LoggerTimestamp& rowTime, char* out) {
+  if (mode < 0 || mode >= kModeCount) return 0;
+  const FieldRule& rule = kRuleTable.rules[mode];
+  uint32_t at = 0;
+  switch (rule.kind) {
+    case FieldKind::kNone:
+      return 0;
+    case FieldKind::kNumber: {
+      out[at++] = ',';
+      if (rule.fixedSign) out[at++] = rule.fixedSign;
+      const int64_t raw = rule.signedRaw ? static_cast<int64_t>(static_cast<int16_t>(value))
+                                         : static_cast<int64_t>(value);
+      return at + FormatScaledInteger(out + at, raw, rule.decimals, rule.width, rule.plusFlag,
+                                      rule.zeroPad);
+    }
+    case FieldKind::kCompassPoint: {
+      // The record loop rejects any other value; should one get here it reads
+      // as calm.
+      const char* text = (value >= 1 && value <= 17) ? compassPoints[value] : compassPoints[17];
+      out[at++] = ',';
+      while (*text) out[at++] = *text++;
+      return at;
+    }
+    case FieldKind::kTimeOfOccurrence: {
+      // Seconds added to the row's time of day; hour 0 counts as 24 so that
+      // a time reaching back past midnight reads as the evening before.
+      // Division truncates toward zero and remainders keep the sign of t.
+      const int64_t hour = rowTime.hour == 0 ? 24 : rowTime.hour;
+      const int64_t t = hour * 3600 + static_cast<int64_t>(rowTime.minute) * 60 +
+                        rowTime.second + static_cast<int16_t>(value);
+      out[at++] = ',';
+      at += TimePart(out + at, (t / 3600) % 24);
+      out[at++] = ':';
+      at += TimePart(out + at, (t % 3600) / 60);
+      out[at++] = ':';
+      at += TimePart(out + at, t % 60);
+      return at;
+    }
+  }
+  return 0;
+}
+
+}  // namespace ravelo

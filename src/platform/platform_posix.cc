@@ -1,0 +1,361 @@
+// File services on POSIX systems (Linux).
+//
+// Windows share modes are emulated with open-file-description locks
+// (F_OFD_SETLK), taken on every file this library opens: a reader holds a
+// shared lock, a writer an exclusive one, and a delete or a rename first
+// takes an exclusive lock on the file it removes. Two processes working on
+// one folder so see each other's files as Windows programs would: a file
+// being written cannot be read, emptied or deleted by the other, and a file
+// being read cannot be written or deleted. Locks belong to the open file, so
+// two opens in one process exclude each other too, as on Windows.
+#include "platform/platform.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include "platform/fault.h"
+
+#if RAVELO_FAULT_INJECTION
+namespace ravelo::platform::fault {
+SleepHook ActiveSleepHook();  // fault.cc
+}
+#define RAVELO_INJECTED_FAILURE(op, partial) ::ravelo::platform::fault::ShouldFail(::ravelo::platform::fault::Op::op, partial)
+#else
+#define RAVELO_INJECTED_FAILURE(op, partial) false
+#endif
+
+namespace ravelo::platform {
+namespace {
+
+// Room for any path the system accepts; longer ones are refused.
+constexpr size_t kSystemPathSize = 4096;
+
+// The path with each "\" turned into "/", in a buffer of the caller's.
+// False when path is null, empty or does not fit.
+bool SystemPath(const char* path, char (&out)[kSystemPathSize]) {
+  if (path == nullptr || path[0] == '\0') return false;
+  size_t i = 0;
+  for (; path[i] != '\0'; ++i) {
+    if (i + 1 >= kSystemPathSize) return false;
+    out[i] = path[i] == '\\' ? '/' : path[i];
+  }
+  out[i] = '\0';
+  return true;
+}
+
+int FdOf(FileHandle file) {
+  return file < 0 || file > 0x7fffffff ? -1 : static_cast<int>(file);
+}
+
+// Takes a lock of the given type on the whole file without waiting.
+bool LockWholeFile(int fd, short type) {
+  struct flock lock = {};
+  lock.l_type = type;
+  lock.l_whence = SEEK_SET;
+  lock.l_start = 0;
+  lock.l_len = 0;
+  lock.l_pid = 0;
+  while (fcntl(fd, F_OFD_SETLK, &lock) != 0) {
+    if (errno != EINTR) return false;
+  }
+  return true;
+}
+
+// True when another open of the file holds a lock that a writer would meet.
+bool HeldByOther(int fd) {
+  struct flock lock = {};
+  lock.l_type = F_WRLCK;
+  lock.l_whence = SEEK_SET;
+  lock.l_start = 0;
+  lock.l_len = 0;
+  lock.l_pid = 0;
+  if (fcntl(fd, F_OFD_GETLK, &lock) != 0) return true;
+  return lock.l_type != F_UNLCK;
+}
+
+void CloseFd(int fd) {
+  if (fd >= 0) close(fd);
+}
+
+// Before a file is deleted or renamed: opens it and makes sure no other
+// open holds it, as Windows needs delete access that no open shares here.
+// On success *fd is an open of the file, to be kept until the name has
+// changed and then closed, or -1 when the name is not a regular file (a
+// symbolic link, a FIFO) and there is nothing to lock. Fails while another
+// open holds the file, when the name is missing and for a folder.
+bool LockForRemoval(const char* sysPath, int* fd) {
+  *fd = -1;
+  struct stat st;
+  if (lstat(sysPath, &st) != 0) return false;
+  if (S_ISDIR(st.st_mode)) return false;
+  if (!S_ISREG(st.st_mode)) return true;
+  int f = open(sysPath, O_WRONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+  if (f >= 0) {
+    if (!LockWholeFile(f, F_WRLCK)) {
+      close(f);
+      return false;
+    }
+    *fd = f;
+    return true;
+  }
+  if (errno != EACCES && errno != EPERM && errno != EROFS && errno != ETXTBSY) return false;
+  // No write permission: the file can still be unlinked, so at least look
+  // for a holder, and keep a shared lock so that no writer comes meanwhile.
+  f = open(sysPath, O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+  if (f < 0) return false;
+  if (HeldByOther(f) || !LockWholeFile(f, F_RDLCK)) {
+    close(f);
+    return false;
+  }
+  *fd = f;
+  return true;
+}
+
+}  // namespace
+
+FileHandle FileOpenRead(const char* path) {
+  if (RAVELO_INJECTED_FAILURE(kOpenRead, nullptr)) return kNoFile;
+  char p[kSystemPathSize];
+  if (!SystemPath(path, p)) return kNoFile;
+  // O_NONBLOCK keeps a FIFO from stalling the open; it is refused below.
+  int fd = open(p, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return kNoFile;
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || fcntl(fd, F_SETFL, 0) != 0 ||
+      !LockWholeFile(fd, F_RDLCK)) {
+    close(fd);
+    return kNoFile;
+  }
+  return fd;
+}
+
+FileHandle FileCreate(const char* path) {
+  if (RAVELO_INJECTED_FAILURE(kCreate, nullptr)) return kNoFile;
+  char p[kSystemPathSize];
+  if (!SystemPath(path, p)) return kNoFile;
+  int fd = open(p, O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0666);
+  if (fd < 0) return kNoFile;
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || fcntl(fd, F_SETFL, 0) != 0 ||
+      !LockWholeFile(fd, F_WRLCK)) {
+    close(fd);  // someone else's file stays as it was
+    return kNoFile;
+  }
+  if (ftruncate(fd, 0) != 0) {
+    close(fd);
+    return kNoFile;
+  }
+  return fd;
+}
+
+namespace {
+
+// Reads until size bytes or the end of the file; *got counts what arrived.
+bool ReadFully(int fd, unsigned char* buffer, uint32_t size, uint32_t* got) {
+  uint32_t total = 0;
+  while (total < size) {
+    ssize_t n = read(fd, buffer + total, size - total);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      *got = total;
+      return false;
+    }
+    if (n == 0) break;
+    total += static_cast<uint32_t>(n);
+  }
+  *got = total;
+  return true;
+}
+
+bool WriteFully(int fd, const unsigned char* buffer, uint32_t size, uint32_t* written) {
+  uint32_t total = 0;
+  while (total < size) {
+    ssize_t n = write(fd, buffer + total, size - total);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    if (n == 0) break;
+    total += static_cast<uint32_t>(n);
+  }
+  *written = total;
+  return total == size;
+}
+
+}  // namespace
+
+bool FileRead(FileHandle file, void* buffer, uint32_t size, uint32_t* got) {
+  uint32_t ignored = 0;
+  if (got == nullptr) got = &ignored;
+  *got = 0;
+  int32_t partial = -1;
+  const int fd = FdOf(file);
+  if (RAVELO_INJECTED_FAILURE(kRead, &partial)) {
+    if (partial > 0 && fd >= 0 && buffer != nullptr) {
+      uint32_t want = static_cast<uint32_t>(partial) < size ? static_cast<uint32_t>(partial) : size;
+      ReadFully(fd, static_cast<unsigned char*>(buffer), want, got);
+    }
+    return false;
+  }
+  if (fd < 0 || (buffer == nullptr && size != 0)) return false;
+  return ReadFully(fd, static_cast<unsigned char*>(buffer), size, got);
+}
+
+bool FileWrite(FileHandle file, const void* buffer, uint32_t size, uint32_t* written) {
+  uint32_t ignored = 0;
+  if (written == nullptr) written = &ignored;
+  *written = 0;
+  int32_t partial = -1;
+  const int fd = FdOf(file);
+  if (RAVELO_INJECTED_FAILURE(kWrite, &partial)) {
+    if (partial > 0 && fd >= 0 && buffer != nullptr) {
+      uint32_t want = static_cast<uint32_t>(partial) < size ? static_cast<uint32_t>(partial) : size;
+      WriteFully(fd, static_cast<const unsigned char*>(buffer), want, written);
+    }
+    return false;
+  }
+  if (fd < 0 || (buffer == nullptr && size != 0)) return false;
+  return WriteFully(fd, static_cast<const unsigned char*>(buffer), size, written);
+}
+
+bool FileSeek(FileHandle file, uint32_t offset) {
+  if (RAVELO_INJECTED_FAILURE(kSeek, nullptr)) return false;
+  const int fd = FdOf(file);
+  if (fd < 0 || offset >= 0x80000000u) return false;
+  return lseek(fd, static_cast<off_t>(offset), SEEK_SET) == static_cast<off_t>(offset);
+}
+
+bool FileFlush(FileHandle file) {
+  if (RAVELO_INJECTED_FAILURE(kFlush, nullptr)) return false;
+  const int fd = FdOf(file);
+  return fd >= 0 && fsync(fd) == 0;
+}
+
+void FileClose(FileHandle file) {
+  const int fd = FdOf(file);
+  if (fd >= 0) close(fd);  // the lock goes with the last reference
+}
+
+PathKind PathKindOf(const char* path) {
+  if (RAVELO_INJECTED_FAILURE(kPathKind, nullptr)) return PathKind::kNone;
+  char p[kSystemPathSize];
+  if (!SystemPath(path, p)) return PathKind::kNone;
+  struct stat st;
+  if (stat(p, &st) == 0) return S_ISDIR(st.st_mode) ? PathKind::kFolder : PathKind::kFile;
+  // A symbolic link that leads nowhere is still a name in the folder.
+  if (lstat(p, &st) == 0) return PathKind::kFile;
+  return PathKind::kNone;
+}
+
+bool FolderCreate(const char* path) {
+  if (RAVELO_INJECTED_FAILURE(kFolderCreate, nullptr)) return false;
+  char p[kSystemPathSize];
+  if (!SystemPath(path, p)) return false;
+  return mkdir(p, 0777) == 0;
+}
+
+bool FileRemove(const char* path) {
+  if (RAVELO_INJECTED_FAILURE(kRemove, nullptr)) return false;
+  char p[kSystemPathSize];
+  if (!SystemPath(path, p)) return false;
+  int fd = -1;
+  if (!LockForRemoval(p, &fd)) return false;
+  const bool ok = unlink(p) == 0;  // while the lock keeps others out
+  CloseFd(fd);
+  return ok;
+}
+
+namespace {
+
+bool RenameNoReplace(const char* from, const char* to) {
+#ifdef SYS_renameat2
+  if (syscall(SYS_renameat2, AT_FDCWD, from, AT_FDCWD, to, 1u /* RENAME_NOREPLACE */) == 0)
+    return true;
+  if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return false;
+#endif
+  // File systems without the flag: a hard link is just as unable to replace.
+  if (link(from, to) != 0) return false;
+  if (unlink(from) != 0) {
+    unlink(to);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool FileRenameNoReplace(const char* from, const char* to) {
+  if (RAVELO_INJECTED_FAILURE(kRenameNoReplace, nullptr)) return false;
+  char f[kSystemPathSize];
+  char t[kSystemPathSize];
+  if (!SystemPath(from, f) || !SystemPath(to, t)) return false;
+  int fromFd = -1;
+  if (!LockForRemoval(f, &fromFd)) return false;
+  const bool ok = RenameNoReplace(f, t);
+  CloseFd(fromFd);
+  return ok;
+}
+
+bool FileRenameReplace(const char* from, const char* to) {
+  if (RAVELO_INJECTED_FAILURE(kRenameReplace, nullptr)) return false;
+  char f[kSystemPathSize];
+  char t[kSystemPathSize];
+  if (!SystemPath(from, f) || !SystemPath(to, t)) return false;
+  int fromFd = -1;
+  if (!LockForRemoval(f, &fromFd)) return false;
+  int toFd = -1;
+  struct stat st;
+  if (lstat(t, &st) == 0 && !LockForRemoval(t, &toFd)) {
+    CloseFd(fromFd);
+    return false;
+  }
+  const bool ok = rename(f, t) == 0;
+  CloseFd(toFd);
+  CloseFd(fromFd);
+  return ok;
+}
+
+bool FolderFlushOf(const char* path) {
+  if (RAVELO_INJECTED_FAILURE(kFolderFlush, nullptr)) return false;
+  char p[kSystemPathSize];
+  if (!SystemPath(path, p)) return false;
+  char* slash = strrchr(p, '/');
+  if (slash == nullptr) {
+    p[0] = '.';
+    p[1] = '\0';
+  } else if (slash == p) {
+    p[1] = '\0';  // a name in the root folder
+  } else {
+    *slash = '\0';
+  }
+  int fd = open(p, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool ok = fsync(fd) == 0;
+  close(fd);
+  return ok;
+}
+
+void SleepMilliseconds(uint32_t ms) {
+#if RAVELO_FAULT_INJECTION
+  if (fault::SleepHook hook = fault::ActiveSleepHook()) {
+    hook(ms);
+    return;
+  }
+#endif
+  struct timespec left;
+  left.tv_sec = static_cast<time_t>(ms / 1000);
+  left.tv_nsec = static_cast<long>(ms % 1000) * 1000000L;
+  while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+  }
+}
+
+bool IsLeadByte(unsigned char) { return false; }
+
+}  // namespace ravelo::platform

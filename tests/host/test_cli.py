@@ -1,0 +1,570 @@
+#!/usr/bin/env python3
+"""Checks of the ravelo command line, run as a user runs it.
+
+Usage: python3 test_cli.py <path to libravelo.so>; the program is
+<directory of the library>/tools/ravelo. Expected CSV files are made here,
+independently of the program, from the records of the logger files; Japanese
+texts are turned into code page 932 with iconv.
+"""
+import os
+import shutil
+import signal
+import struct
+import subprocess
+import sys
+import tempfile
+
+LIB = os.path.abspath(sys.argv[1]) if len(sys.argv) > 1 else ""
+RAVELO = os.path.join(os.path.dirname(LIB), "tools", "ravelo")
+SOURCE = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+SAMPLES = os.path.join(SOURCE, "samples")
+
+# The committed samples and the options that made them (samples/README.md).
+SAMPLE_FILES = {
+    "STATION_A1.Q38": [],
+    "STATION_A1_2.Q38": ["--start", "2024-06-02", "--days", "7"],
+}
+
+
+class Skip(Exception):
+    pass
+
+
+TMP = tempfile.mkdtemp(prefix="ravelo-cli-test-")
+WORK_TMP = os.path.join(TMP, "tmpdir")  # TMPDIR of the program: must stay empty
+os.mkdir(WORK_TMP)
+
+
+def run(args, locale="C.UTF-8", cwd=None):
+    env = dict(os.environ)
+    env["LC_ALL"] = locale
+    env["TMPDIR"] = WORK_TMP
+    return subprocess.run([RAVELO] + args, capture_output=True, env=env, cwd=cwd, timeout=120)
+
+
+def cp932(text):
+    r = subprocess.run(["iconv", "-f", "UTF-8", "-t", "CP932"], input=text.encode("utf-8"),
+                       capture_output=True, check=True)
+    return r.stdout
+
+
+def fresh(name):
+    path = os.path.join(TMP, name)
+    shutil.rmtree(path, ignore_errors=True)
+    os.makedirs(path)
+    return path
+
+
+def sample(name, *options):
+    path = os.path.join(TMP, name)
+    r = run(["sample", path] + list(options))
+    assert r.returncode == 0, r.stderr
+    return path
+
+
+# ---- Logger files and the CSV files they should give -------------------------
+
+def decode(path):
+    data = open(path, "rb").read()
+    end, start = struct.unpack_from("<II", data, 2)
+    memos = [data[486 + 16 * i:486 + 16 * (i + 1)].split(b"\0")[0] for i in range(6)]
+    records = []
+    for at in range(start, end - 7, 8):
+        bits = int.from_bytes(data[at:at + 5], "big")
+        stamp = (2000 + (bits >> 33), (bits >> 29) & 15, (bits >> 24) & 31, (bits >> 19) & 31,
+                 (bits >> 13) & 63, (bits >> 7) & 63)
+        records.append((stamp, bits & 0x7F, data[at + 5], data[at + 6] | data[at + 7] << 8))
+    return memos, records
+
+
+NAMES = {4: "温度(ｻｰﾐｽﾀ)", 8: "湿度", 52: "気圧", 20: "平均風速", 21: "平均風向", 38: "雨量",
+         56: "日射", 60: "日照"}
+UNITS = {4: "ﾟC", 8: "%", 52: "hPa", 20: "m/s", 21: "", 38: "mm", 56: "KW/m2", 60: "min"}
+COMPASS = ["", "NNE", "NE", "ENE", "E", "ESE", "SE", "SSE", "S", "SSW", "SW", "WSW", "W", "WNW",
+           "NW", "NNW", "N", "CALM"]
+
+
+def field(mode, raw):
+    signed = raw - 65536 if raw >= 32768 else raw
+    if mode in (4, 8, 52):
+        return ",%+07.1f" % (signed / 10)
+    if mode == 20:
+        return ",%5.1f" % (raw / 10)
+    if mode == 21:
+        return "," + COMPASS[raw]
+    if mode == 38:
+        return ",%06.1f" % (signed / 10)
+    if mode == 56:
+        return ",%+07.2f" % (signed / 100)
+    if mode == 60:
+        return ",%05d" % raw
+    raise ValueError(mode)
+
+
+def shift_midnight(stamp):
+    y, mo, d, h, mi, s = stamp
+    if (h, mi, s) != (0, 0, 0):
+        return stamp
+    if d > 1:
+        return (y, mo, d - 1, 24, 0, 0)
+    if mo > 1:
+        leap = y % 4 == 0 and (y % 100 != 0 or y % 400 == 0)
+        days = [31, 29 if leap else 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31][mo - 2]
+        return (y, mo - 1, days, 24, 0, 0)
+    return (y - 1, 12, 31, 24, 0, 0)
+
+
+def rows_of(path, midnight_as_24=False):
+    """(stamp, header, unit, data line) of each row, in file order."""
+    memos, records = decode(path)
+    rows = []
+    for stamp, mode, channel, value in records:
+        if midnight_as_24:
+            stamp = shift_midnight(stamp)
+        if not rows or rows[-1][0] != stamp:
+            rows.append((stamp, {}))
+        rows[-1][1][channel] = (mode, value)
+    out = []
+    for stamp, channels in rows:
+        order = sorted(channels)
+        header = cp932("date,time" + "".join("," + NAMES[channels[c][0]] for c in order) + "\r\n")
+        unit = cp932("," + "".join("," + UNITS[channels[c][0]] for c in order) + "\r\n")
+        data = ("%4d/%02d/%02d,%02d:%02d:%02d" % stamp +
+                "".join(field(*channels[c]) for c in order) + "\r\n").encode("ascii")
+        out.append((stamp, header, unit, data))
+    return memos, out
+
+
+class Expected:
+    """The CSV files a series of jobs should leave, merged in time order."""
+
+    def __init__(self):
+        self.files = {}  # name -> [memos, {stamp: (header, unit, data)}]
+
+    def job(self, path, kind="day", replace_listed=None, midnight_as_24=False, direct=False):
+        """replace_listed: under --replace, the set of files this batch listed."""
+        memos, rows = rows_of(path, midnight_as_24)
+        stem = os.path.splitext(os.path.basename(path))[0]
+        if not direct and "_" in stem:
+            stem = stem[:stem.index("_") + 1]
+        touched = set()
+        for stamp, header, unit, data in rows:
+            if direct:
+                name = stem + ".CSV"
+            elif kind == "day":
+                name = stem + "%4d%02d%02d.CSV" % stamp[:3]
+            else:
+                name = stem + "%4d%02d.CSV" % stamp[:2]
+            if name not in touched:
+                touched.add(name)
+                if replace_listed is not None and name not in replace_listed:
+                    self.files.pop(name, None)
+                    replace_listed.add(name)
+                self.files.setdefault(name, [memos, {}])[0] = memos
+            self.files[name][1][stamp] = (header, unit, data)
+
+    def contents(self):
+        out = {}
+        for name, (memos, lines) in self.files.items():
+            text = b"ZELKA-Q38\r\n" + b"".join(m + b"\r\n" for m in memos)
+            pair = None
+            for stamp in sorted(lines):
+                header, unit, data = lines[stamp]
+                if (header, unit) != pair:
+                    text += header + unit
+                    pair = (header, unit)
+                text += data
+            out[name] = text
+        return out
+
+
+def read_folder(folder):
+    if not os.path.isdir(folder):
+        return {}
+    return {n: open(os.path.join(folder, n), "rb").read() for n in os.listdir(folder)}
+
+
+def check_folder(folder, expected):
+    got = read_folder(folder)
+    assert sorted(got) == sorted(expected), "files %s, expected %s" % (sorted(got), sorted(expected))
+    for name in expected:
+        if got[name] != expected[name]:
+            g, e = got[name].split(b"\r\n"), expected[name].split(b"\r\n")
+            for i, (a, b) in enumerate(zip(g, e)):
+                if a != b:
+                    raise AssertionError("%s line %d: %r, expected %r" % (name, i + 1, a, b))
+            raise AssertionError("%s: %d lines, expected %d" % (name, len(g), len(e)))
+
+
+def convert(args, **kw):
+    r = run(["convert"] + args, **kw)
+    if r.returncode == -signal.SIGABRT and b"not built yet" in r.stderr:
+        raise Skip("the library cannot convert yet (RaveloProc is not built)")
+    assert os.listdir(WORK_TMP) == [], "work folder left behind: %s" % os.listdir(WORK_TMP)
+    return r
+
+
+def day_folder(dest):
+    return os.path.join(dest, "CSV", "Day")
+
+
+def message(code):
+    texts = {3: "Q38ファイルが存在しません。", 4: "Q38ファイルの拡張子でありません。",
+             19: "Q38ファイルの記録データの記録モード番号に該当がありません。"}
+    return texts[code]
+
+
+# ---- Help and usage ------------------------------------------------------------
+
+def test_help_texts():
+    main = run(["--help"])
+    assert main.returncode == 0 and main.stderr == b""
+    for word in (b"convert", b"info", b"sample", b"Exit codes", b"usage error"):
+        assert word in main.stdout, word
+    assert run(["help"]).stdout == main.stdout
+    assert run(["-h"]).stdout == main.stdout
+    for command in ("convert", "info", "sample"):
+        r = run([command, "--help"])
+        assert r.returncode == 0, command
+        assert r.stdout.startswith(b"Usage: ravelo " + command.encode()), r.stdout[:40]
+        assert b"Exit codes" in r.stdout, command
+        assert run(["help", command]).stdout == r.stdout
+    convert_help = run(["convert", "--help"]).stdout
+    for option in (b"--out", b"--month", b"--replace", b"--merge", b"--direct",
+                   b"--midnight-as-24", b"--stop-on-error", b"--keep-going", b"--work-dir",
+                   b"--id", b"--new-batch", b"--end-batch"):
+        assert option in convert_help, option
+
+
+def test_usage_errors_exit_2():
+    cases = [[], ["frob"], ["convert"], ["convert", "x.Q38"], ["convert", "--out", "d"],
+             ["convert", "x.Q38", "--out"], ["convert", "x.Q38", "--out", "d", "--bogus"],
+             ["convert", "x.Q38", "--out", "d", "--id", "seven"],
+             ["convert", "x.Q38", "--out", "d", "--new-batch"],
+             ["info"], ["info", "a.Q38", "b.Q38"], ["info", "--bogus", "a.Q38"],
+             ["sample"], ["sample", "a.Q38", "--days", "0"], ["sample", "a.Q38", "--days", "x"],
+             ["sample", "a.Q38", "--start", "2024-02-30"], ["sample", "a.Q38", "--start", "1999-12-31"],
+             ["sample", "a.Q38", "b.Q38"]]
+    for args in cases:
+        r = run(args, cwd=TMP)
+        assert r.returncode == 2, (args, r.returncode, r.stderr)
+        assert r.stdout == b"", args
+        assert b"ravelo" in r.stderr, args
+    assert not os.path.exists(os.path.join(TMP, "a.Q38"))
+
+
+# ---- sample ----------------------------------------------------------------------
+
+def test_sample_is_deterministic_and_matches_committed_samples():
+    a = sample("det1.Q38")
+    b = sample("det2.Q38")
+    assert open(a, "rb").read() == open(b, "rb").read()
+    c = sample("det3.Q38", "--seed", "7")
+    assert open(a, "rb").read() != open(c, "rb").read()
+    for name, options in SAMPLE_FILES.items():
+        made = sample("committed-" + name, *options)
+        assert open(made, "rb").read() == open(os.path.join(SAMPLES, name), "rb").read(), name
+
+
+def test_sample_layout_and_values():
+    path = sample("layout.Q38", "--start", "2023-12-31", "--days", "2")
+    memos, records = decode(path)
+    assert memos == [b"STATION A1", b"Q38 SAMPLE", b"10 MIN INTERVAL", b"FROM 2023-12-31",
+                     b"8 CHANNELS", b""]
+    data = open(path, "rb").read()
+    assert struct.unpack_from("<II", data, 2) == (len(data), 1024)
+    assert len(records) == (2 * 144 + 1) * 8
+    stamps = sorted({r[0] for r in records})
+    assert stamps[0] == (2023, 12, 31, 0, 0, 0) and stamps[-1] == (2024, 1, 2, 0, 0, 0)
+    assert (2024, 1, 1, 0, 0, 0) in stamps and len(stamps) == 2 * 144 + 1
+    modes = {4: 0, 8: 1, 52: 2, 20: 3, 21: 4, 38: 5, 56: 6, 60: 7}
+    for stamp, mode, channel, value in records:
+        assert modes[mode] == channel
+        signed = value - 65536 if value >= 32768 else value
+        if mode == 4:
+            assert -300 <= signed <= 450, signed
+        elif mode == 8:
+            assert 150 <= value <= 1000
+        elif mode == 52:
+            assert 9500 <= signed <= 10500
+        elif mode == 21:
+            assert 1 <= value <= 17
+        elif mode == 38:
+            assert value % 5 == 0
+        elif mode == 56:
+            assert 0 <= signed <= 100
+            if stamp[3] < 3 or stamp[3] > 20:
+                assert signed == 0, stamp
+        elif mode == 60:
+            assert 0 <= value <= 10
+
+
+# ---- info --------------------------------------------------------------------------
+
+def write_logger(path, records, memos=(b"",) * 6, data_start=1024, data_end=None, cut=0):
+    head = bytearray(data_start)
+    head[0:2] = b"Q8"
+    for i, m in enumerate(memos):
+        head[486 + 16 * i:486 + 16 * i + len(m)] = m
+    body = bytearray()
+    for (y, mo, d, h, mi, s), mode, channel, value in records:
+        bits = ((((((y - 2000) << 4 | mo) << 5 | d) << 5 | h) << 6 | mi) << 6 | s) << 7 | mode
+        body += bits.to_bytes(5, "big") + bytes([channel, value & 0xFF, value >> 8])
+    data = head + body
+    struct.pack_into("<II", data, 2, data_end if data_end is not None else len(data), data_start)
+    if cut:
+        data = data[:-cut]
+    open(path, "wb").write(data)
+    return path
+
+
+def info(path, locale="C.UTF-8"):
+    r = run(["info", path], locale=locale)
+    return r.returncode, r.stdout.decode("utf-8", "replace"), r.stderr
+
+
+def test_info_on_sample():
+    before = sorted(os.listdir(SAMPLES))
+    code, out, err = info(os.path.join(SAMPLES, "STATION_A1.Q38"))
+    assert code == 0 and err == b"", err
+    assert sorted(os.listdir(SAMPLES)) == before
+    for text in ("dataStart:   1024", "dataEnd:     130112", "size:        130112 bytes",
+                 "memo 1:      STATION A1", "memo 4:      FROM 2024-05-20", "records:     16136",
+                 "time range:  2024-05-20 00:00:00 .. 2024-06-03 00:00:00", "rows:        2017",
+                 "days:        15", "months:      2", "channels:    8", "problems:    none"):
+        assert text in out, (text, out)
+    lines = out.splitlines()
+    assert any(l.split()[:3] == ["2", "52", "atmospheric"] and l.split()[-1] == "2017" for l in lines)
+    assert any(l.split()[:3] == ["4", "21", "mean"] for l in lines)
+
+
+def test_info_finds_undefined_modes_and_wind_out_of_range():
+    t = (2024, 5, 1, 10, 0, 0)
+    t2 = (2024, 5, 1, 10, 10, 0)
+    path = write_logger(os.path.join(TMP, "modes.Q38"),
+                        [(t, 4, 0, 100), (t, 7, 1, 5), (t2, 4, 0, 100), (t2, 21, 2, 0),
+                         (t2, 23, 3, 18), (t2, 127, 4, 9), (t2, 99, 5, 1)])
+    code, out, _ = info(path)
+    assert code == 1
+    assert "records:     7 (1 of mode 127, skipped)" in out, out
+    assert "code 19: recording mode not defined (7, 99) in 2 record(s); first: record 2" in out, out
+    assert "code 20: wind direction outside 1..17 in 2 record(s); first: record 4" in out, out
+    assert "a conversion stops with code 19 at record 2" in out, out
+    assert "(not defined)" in out
+    # Wind values 1 and 17 are fine.
+    path = write_logger(os.path.join(TMP, "wind.Q38"), [(t, 21, 0, 1), (t2, 29, 0, 17)])
+    code, out, _ = info(path)
+    assert code == 0 and "problems:    none" in out, out
+
+
+def test_info_finds_broken_record_areas():
+    t = [((2024, 5, 1, 0, m, 0), 0, 0, m) for m in range(0, 60, 10)]
+    many = [((2024, 5, 1 + i // 144, (i % 144) // 6, (i % 6) * 10, 0), 0, 0, i) for i in range(2000)]
+    cases = [
+        # (records, options, exit code, texts)
+        (t, dict(cut=55), 1, ["truncated record area: the file ends 55 bytes before dataEnd",
+                              "dataStart lies beyond the end of the file",
+                              "ends after record 0 as if the records were complete"]),
+        (t, dict(cut=13), 1, ["ends 13 bytes before dataEnd", "code 16", "after the 4 complete"]),
+        (many, dict(cut=len(many) * 8 - 8192), 1, ["after record 1024 as if the records were complete"]),
+        (t, dict(data_end=1024 + 6 * 8 + 5), 0, None),
+        (t, dict(data_end=1000), 1, ["dataEnd lies before dataStart"]),
+        ([], dict(data_start=100), 1, ["code 14"]),
+        (t, dict(data_start=0x80000000, data_end=0x80000010), 1, ["code 15"]),
+    ]
+    for records, options, expected_code, texts in cases:
+        path = write_logger(os.path.join(TMP, "broken.Q38"), records, **options)
+        if texts is None:  # 5 trailing bytes beyond the records: extend the file
+            with open(path, "ab") as f:
+                f.write(b"\1\2\3\4\5")
+            texts = ["is not a multiple of 8: its last 5 bytes are ignored"]
+            expected_code = 1
+        code, out, _ = info(path)
+        assert code == expected_code, (options, out)
+        for text in texts:
+            assert text in out, (text, out)
+    open(os.path.join(TMP, "tiny.Q38"), "wb").write(b"Q8\0\0")
+    code, out, _ = info(os.path.join(TMP, "tiny.Q38"))
+    assert code == 1 and "code 12" in out
+    code, out, err = info(os.path.join(TMP, "no-such-file.Q38"))
+    assert code == 1 and b"no-such-file.Q38" in err
+
+
+def test_info_shows_memos_for_the_terminal():
+    memo = cp932("観測所Ａ１")
+    path = write_logger(os.path.join(TMP, "memo.Q38"), [((2024, 5, 1, 0, 0, 0), 0, 0, 1)],
+                        memos=[memo, b"PLAIN", b"", b"", b"", b"\x81"])
+    code, out, _ = info(path)
+    assert "memo 1:      観測所Ａ１\n" in out, out
+    assert "memo 6:      \\x81\n" in out, out  # not valid code page 932
+    code, out, _ = info(path, locale="C")
+    assert "memo 1:      \\x" in out and "memo 2:      PLAIN\n" in out, out
+
+
+# ---- convert -----------------------------------------------------------------------
+
+def test_convert_sample_into_day_files():
+    dest = os.path.join(fresh("day"), "out", "nested")  # made by the program
+    src = os.path.join(SAMPLES, "STATION_A1.Q38")
+    r = convert([src, "--out", dest])
+    assert r.returncode == 0 and r.stdout == b"" and r.stderr == b"", r.stderr
+    expected = Expected()
+    expected.job(src)
+    files = expected.contents()
+    assert len(files) == 15 and "STATION_20240520.CSV" in files and "STATION_20240603.CSV" in files
+    check_folder(day_folder(dest), files)
+    first = files["STATION_20240520.CSV"].split(b"\r\n")
+    assert first[0] == b"ZELKA-Q38" and first[1] == b"STATION A1"
+    assert first[7] == cp932("date,time,温度(ｻｰﾐｽﾀ),湿度,気圧,平均風速,平均風向,雨量,日射,日照")
+    assert first[8] == cp932(",,ﾟC,%,hPa,m/s,,mm,KW/m2,min")
+
+
+def test_convert_month_direct_and_midnight():
+    src = os.path.join(SAMPLES, "STATION_A1.Q38")
+    dest = fresh("month")
+    assert convert(["--month", src, "--out", dest]).returncode == 0
+    expected = Expected()
+    expected.job(src, kind="month")
+    assert sorted(expected.contents()) == ["STATION_202405.CSV", "STATION_202406.CSV"]
+    check_folder(os.path.join(dest, "CSV", "Month"), expected.contents())
+
+    dest = fresh("direct")
+    assert convert(["--direct", src, "--out", dest]).returncode == 0
+    expected = Expected()
+    expected.job(src, direct=True)
+    assert sorted(expected.contents()) == ["STATION_A1.CSV"]
+    check_folder(dest, expected.contents())
+
+    dest = fresh("midnight")
+    assert convert(["--midnight-as-24", src, "--out", dest]).returncode == 0
+    expected = Expected()
+    expected.job(src, midnight_as_24=True)
+    files = expected.contents()
+    assert "STATION_20240519.CSV" in files and "STATION_20240603.CSV" not in files
+    assert b"2024/06/02,24:00:00," in files["STATION_20240602.CSV"]
+    check_folder(day_folder(dest), files)
+
+
+def test_convert_merges_by_default_and_replaces_on_request():
+    x = sample("A_x.Q38", "--start", "2024-05-20", "--days", "3", "--seed", "1")
+    y = sample("A_y.Q38", "--start", "2024-05-21", "--days", "1", "--seed", "2")
+    merged = Expected()
+    merged.job(x)
+    merged.job(y)
+    replaced = Expected()
+    replaced.job(x)
+    replaced.job(y, replace_listed=set())
+
+    # Separate runs, default: nothing converted earlier is lost.
+    dest = fresh("merge")
+    assert convert([x, "--out", dest]).returncode == 0
+    assert convert([y, "--out", dest]).returncode == 0
+    check_folder(day_folder(dest), merged.contents())
+    day22 = merged.contents()["A_20240522.CSV"]
+    assert day22.count(b"\r\n2024/05/22,") == 144 and b"FROM 2024-05-21" in day22
+
+    # Separate runs with --replace: each run is a batch of its own.
+    dest = fresh("replace")
+    assert convert([x, "--out", dest]).returncode == 0
+    assert convert(["--replace", y, "--out", dest]).returncode == 0
+    check_folder(day_folder(dest), replaced.contents())
+    assert replaced.contents()["A_20240522.CSV"].count(b"\r\n2024/05/22,") == 1
+
+    # One run is one batch: the second file merges into what the first wrote.
+    dest = fresh("onebatch")
+    r = convert(["--replace", x, y, "--out", dest])
+    assert r.returncode == 0, r.stderr
+    check_folder(day_folder(dest), merged.contents())
+
+    # A batch kept in a work folder goes on over several runs.
+    dest, work = fresh("workdir-out"), fresh("workdir")
+    assert convert(["--replace", "--work-dir", work, "--new-batch", x, "--out", dest]).returncode == 0
+    assert any(n.endswith(".ini") for n in os.listdir(work)), os.listdir(work)
+    assert convert(["--replace", "--work-dir", work, y, "--out", dest]).returncode == 0
+    check_folder(day_folder(dest), merged.contents())
+    # A new batch replaces again; --end-batch leaves no INI file behind.
+    r = convert(["--replace", "--work-dir", work, "--new-batch", "--end-batch", y, "--out", dest])
+    assert r.returncode == 0
+    assert os.listdir(work) == []
+    check_folder(day_folder(dest), replaced.contents())
+    # Another id number is another batch in the same work folder.
+    assert convert(["--work-dir", work, "--id", "7", x, "--out", fresh("id7")]).returncode == 0
+    assert all("_07.ini" in n for n in os.listdir(work)), os.listdir(work)
+
+
+def test_convert_failures():
+    src = os.path.join(SAMPLES, "STATION_A1_2.Q38")
+    expected = Expected()
+    expected.job(src)
+
+    dest = fresh("fail-keep-going")
+    r = convert(["missing_1.Q38", src, "--out", dest], locale="C.UTF-8")
+    assert r.returncode == 1
+    assert r.stderr.decode("utf-8") == "missing_1.Q38: code 3: %s\n" % message(3), r.stderr
+    check_folder(day_folder(dest), expected.contents())
+
+    dest = fresh("fail-stop")
+    r = convert(["--stop-on-error", "missing_1.Q38", src, "--out", dest])
+    assert r.returncode == 1
+    lines = r.stderr.decode("utf-8").splitlines()
+    assert lines[0] == "missing_1.Q38: code 3: %s" % message(3)
+    assert "1 file(s) not converted" in lines[1]
+    assert read_folder(day_folder(dest)) == {}
+
+    # Wrong extension, and a terminal that cannot show Japanese.
+    wrong = os.path.join(TMP, "A1_x.dat")
+    shutil.copy(src, wrong)
+    r = convert([wrong, "--out", fresh("fail-ext")], locale="C")
+    assert r.returncode == 1
+    assert r.stderr == (wrong + ": code 4: the file does not have the .Q38 extension\n").encode()
+
+    # A bad record on the second day: the first day is committed.
+    good = [((2024, 5, 1, h, 0, 0), 4, 0, 100 + h) for h in range(24)]
+    bad = write_logger(os.path.join(TMP, "B_bad.Q38"),
+                       good + [((2024, 5, 2, 0, 0, 0), 4, 0, 1), ((2024, 5, 2, 0, 30, 0), 4, 0, 2),
+                               ((2024, 5, 2, 1, 0, 0), 9, 0, 1)])
+    dest = fresh("fail-19")
+    r = convert([bad, "--out", dest])
+    assert r.returncode == 1
+    assert r.stderr.decode("utf-8") == "%s: code 19: %s\n" % (bad, message(19))
+    files = read_folder(day_folder(dest))
+    assert files["B_20240501.CSV"].count(b"\r\n2024/05/01,") == 24, files
+    # The second day's new file keeps the row written before the failure.
+    assert files["B_20240502.CSV"].endswith(b"\r\n2024/05/02,00:00:00,+0000.1\r\n"), files
+
+
+TESTS = [test_help_texts, test_usage_errors_exit_2,
+         test_sample_is_deterministic_and_matches_committed_samples, test_sample_layout_and_values,
+         test_info_on_sample, test_info_finds_undefined_modes_and_wind_out_of_range,
+         test_info_finds_broken_record_areas, test_info_shows_memos_for_the_terminal,
+         test_convert_sample_into_day_files, test_convert_month_direct_and_midnight,
+         test_convert_merges_by_default_and_replaces_on_request, test_convert_failures]
+
+
+def main():
+    if not os.path.exists(RAVELO):
+        shutil.rmtree(TMP, ignore_errors=True)
+        print("SKIPPED: no program at %s (built with RAVELO_BUILD_TOOLS=OFF?)" % RAVELO)
+        print("0 passed, 0 failed, %d skipped" % len(TESTS))
+        return 0
+    passed = failed = skipped = 0
+    try:
+        for test in TESTS:
+            try:
+                test()
+                passed += 1
+                print("ok      %s" % test.__name__)
+            except Skip as s:
+                skipped += 1
+                print("SKIPPED %s: %s" % (test.__name__, s))
+            except Exception as e:  # report and go on
+                failed += 1
+                print("FAILED  %s: %s: %s" % (test.__name__, type(e).__name__, e))
+    finally:
+        shutil.rmtree(TMP, ignore_errors=True)
+    print("%d passed, %d failed, %d skipped" % (passed, failed, skipped))
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

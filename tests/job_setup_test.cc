@@ -1,0 +1,144 @@
+// Job set-up: argument checks in their order, the name stem and the output
+// folders.
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "api/converter.h"
+
+namespace ravelo {
+namespace {
+
+namespace fs = std::filesystem;
+
+class JobSetupTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/ravelo-setup-XXXXXX";
+    root = mkdtemp(pattern);
+    dest = root + "/out";
+    fs::create_directories(dest);
+    logger = Touch("LOG_0001.Q38");
+    converter = std::make_unique<Converter>();
+  }
+  void TearDown() override { fs::remove_all(root); }
+
+  std::string Touch(const std::string& name) {
+    std::string path = root + "/" + name;
+    std::ofstream(path) << "x";
+    return path;
+  }
+  ResultCode Setup(const char* input, const char* destination, int kind = 0, int method = 0,
+                   int direct = 0) {
+    return converter->JobSetup(input, destination, kind, method, direct);
+  }
+  std::string StemOf(const std::string& name, int direct = 0) {
+    std::string path = Touch(name);
+    EXPECT_EQ(Setup(path.c_str(), dest.c_str(), 0, 0, direct), kOk) << name;
+    return converter->nameStem;
+  }
+
+  std::string root, dest, logger;
+  std::unique_ptr<Converter> converter;
+};
+
+TEST_F(JobSetupTest, ArgumentsAreCheckedInTheirOrder) {
+  std::string missing = root + "/missing.Q38";
+  std::string wrongExtension = Touch("LOG_0001.Q3");
+  EXPECT_EQ(Setup(nullptr, nullptr, 9, 9), kNoInputPath);
+  EXPECT_EQ(Setup(missing.c_str(), nullptr, 9, 9), kInputMissing);
+  EXPECT_EQ(Setup(logger.c_str(), nullptr, 9, 9), kNoDestPath);
+  EXPECT_EQ(Setup(logger.c_str(), (root + "/nowhere").c_str(), 9, 9), kDestMissing);
+  EXPECT_EQ(Setup(logger.c_str(), logger.c_str()), kDestMissing);  // a file, not a folder
+  EXPECT_EQ(Setup(wrongExtension.c_str(), dest.c_str(), 2, 0), kBadCsvKind);
+  EXPECT_EQ(Setup(wrongExtension.c_str(), dest.c_str(), -1, 0), kBadCsvKind);
+  EXPECT_EQ(Setup(wrongExtension.c_str(), dest.c_str(), 0, -1), kBadMakeMethod);
+  EXPECT_EQ(Setup(wrongExtension.c_str(), dest.c_str(), 0, 2), kBadMakeMethod);
+  EXPECT_EQ(Setup(wrongExtension.c_str(), dest.c_str(), 1, 1), kBadExtension);
+  // The extension comes after every other argument, before any folder.
+  EXPECT_FALSE(fs::exists(dest + "/CSV"));
+  // A folder passes the existence test of the logger path.
+  fs::create_directories(root + "/DIR.Q38");
+  EXPECT_EQ(Setup((root + "/DIR.Q38").c_str(), dest.c_str()), kOk);
+}
+
+TEST_F(JobSetupTest, OnlyTheLoggerExtensionPasses) {
+  for (const char* name : {"A_1.q38", "A_2.Q38", "a.b.Q38"}) {
+    std::string path = Touch(name);
+    EXPECT_EQ(Setup(path.c_str(), dest.c_str()), kOk) << name;
+  }
+  for (const char* name : {"LOG_0001.Q38.bak", "LOG_0001", "LOG_0001.Q3", "Q38", "x.Q38x"}) {
+    std::string path = Touch(name);
+    EXPECT_EQ(Setup(path.c_str(), dest.c_str()), kBadExtension) << name;
+  }
+  // A dot in a folder name is no extension.
+  fs::create_directories(root + "/v1.Q38");
+  std::string path = root + "/v1.Q38/LOG";
+  std::ofstream(path) << "x";
+  EXPECT_EQ(Setup(path.c_str(), dest.c_str()), kBadExtension);
+}
+
+TEST_F(JobSetupTest, TheStemEndsAtTheFirstUnderscore) {
+  EXPECT_EQ(StemOf("LOG_0001_A.Q38"), "LOG_");
+  EXPECT_EQ(StemOf("DATA.Q38"), "DATA");
+  EXPECT_EQ(StemOf("_X.Q38"), "_");
+  EXPECT_EQ(StemOf("LOG_0001_A.Q38", 1), "LOG_0001_A");
+  EXPECT_EQ(StemOf("A.B_C.Q38"), "A.B_");
+}
+
+TEST_F(JobSetupTest, BackslashesSeparateFoldersToo) {
+  // The engine's own separator; the platform maps it on POSIX.
+  std::string path = root + "\\LOG_7.Q38";
+  Touch("LOG_7.Q38");
+  ASSERT_EQ(Setup(path.c_str(), dest.c_str()), kOk);
+  EXPECT_STREQ(converter->nameStem, "LOG_");
+}
+
+TEST_F(JobSetupTest, FoldersBelowTheDestination) {
+  ASSERT_EQ(Setup(logger.c_str(), dest.c_str(), 0), kOk);
+  EXPECT_TRUE(fs::is_directory(dest + "/CSV/Day"));
+  EXPECT_EQ(std::string(converter->outputFolder), dest + "\\CSV\\Day");
+  ASSERT_EQ(Setup(logger.c_str(), dest.c_str(), 1), kOk);
+  EXPECT_TRUE(fs::is_directory(dest + "/CSV/Month"));
+  EXPECT_EQ(std::string(converter->outputFolder), dest + "\\CSV\\Month");
+  ASSERT_EQ(Setup(logger.c_str(), dest.c_str(), 0), kOk);  // reused
+  ASSERT_EQ(Setup(logger.c_str(), dest.c_str(), 0, 0, 7), kOk);
+  EXPECT_EQ(std::string(converter->outputFolder), dest);
+}
+
+TEST_F(JobSetupTest, FilesInTheWayOfTheFolders) {
+  std::ofstream(dest + "/CSV") << "in the way";
+  EXPECT_EQ(Setup(logger.c_str(), dest.c_str()), kCsvFolderFailed);
+  fs::remove(dest + "/CSV");
+  fs::create_directories(dest + "/CSV");
+  std::ofstream(dest + "/CSV/Day") << "in the way";
+  EXPECT_EQ(Setup(logger.c_str(), dest.c_str()), kSubfolderFailed);
+  EXPECT_TRUE(fs::is_directory(dest + "/CSV"));  // not undone
+}
+
+TEST_F(JobSetupTest, PathsTooLongForTheirFieldsAreRefused) {
+  std::string longLogger = root + "/" + std::string(300, 'L') + ".Q38";
+  EXPECT_EQ(Setup(longLogger.c_str(), dest.c_str()), kInputMissing);
+  std::string longDest = dest + "/" + std::string(280, 'D');
+  EXPECT_EQ(Setup(logger.c_str(), longDest.c_str()), kDestMissing);
+
+  // A destination that fits while "\CSV" or "\Month" does not.
+  auto folderOfLength = [&](size_t length) {
+    std::string path = dest;
+    while (path.size() + 41 < length) path += "/" + std::string(40, 'd');
+    path += "/" + std::string(length - path.size() - 1, 'e');
+    fs::create_directories(path);
+    return path;
+  };
+  std::string deep = folderOfLength(257);  // + "\CSV" needs 262 bytes
+  EXPECT_EQ(Setup(logger.c_str(), deep.c_str()), kCsvFolderFailed);
+  std::string deeper = folderOfLength(251);  // + "\CSV\Day" fits, "\Month" not
+  EXPECT_EQ(Setup(logger.c_str(), deeper.c_str(), 0), kOk);
+  EXPECT_EQ(Setup(logger.c_str(), deeper.c_str(), 1), kSubfolderFailed);
+}
+
+}  // namespace
+}  // namespace ravelo
