@@ -106,6 +106,24 @@ else
   cat build/windows-check/make_inputs.log; fail "input generator builds"
 fi
 
+# The platform layer alone, on both systems (needs no engine).
+pflags=(-std=c++20 -O1 -Wall -Wextra -Wpedantic -Wshadow -Isrc -Iinclude)
+if x86_64-w64-mingw32-g++ "${pflags[@]}" -static -o build-win64/check/platform_check.exe \
+     tests/windows/platform_check.cc src/platform/platform_win32.cc src/platform/fault.cc \
+     2>build-win64/check/platform_check.log && ! [ -s build-win64/check/platform_check.log ]; then
+  pass "Windows platform check builds"
+else
+  cat build-win64/check/platform_check.log; fail "Windows platform check builds"
+fi
+if g++ "${pflags[@]}" -o build/windows-check/platform_check tests/windows/platform_check.cc \
+     src/platform/platform_posix.cc src/platform/profile_posix.cc src/platform/fault.cc \
+     -lpthread 2>build/windows-check/platform_check.log &&
+   ! [ -s build/windows-check/platform_check.log ]; then
+  pass "Linux platform check builds"
+else
+  cat build/windows-check/platform_check.log; fail "Linux platform check builds"
+fi
+
 # ---- The shipped DLL's form -------------------------------------------------
 # Exports: objdump lists "[Ordinal/Name Pointer] Table" entries as
 # "[ i] Name" with i = ordinal - base.
@@ -150,17 +168,47 @@ if [ "$have64" = 0 ] && [ -f build-win64/Ravelo.dll ]; then
   check_form x86_64-w64-mingw32-objdump build-win64/Ravelo.dll "x86_64 Ravelo.dll"
 fi
 
+tmp=$(mktemp -d /tmp/ravelo-windows.XXXXXX)
+mkdir -p "$tmp/in" "$tmp/win" "$tmp/lin" "$tmp/prefix" "$tmp/pwin" "$tmp/plin"
+winpath() { printf 'Z:%s' "${1//\//\\}"; }  # Wine shows / as drive Z:
+wine_run() {  # program args... (output: $tmp/wine.out, $tmp/wine.err)
+  env -u DISPLAY WINEPREFIX="$tmp/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" \
+    "$wine64" "$@" >"$tmp/wine.out" 2>"$tmp/wine.err"
+}
+stop_wine() { WINEPREFIX="$tmp/prefix" "$wineserver" -k >/dev/null 2>&1; }
+trap stop_wine EXIT
+
+# ---- The platform layer on both systems --------------------------------------
+echo "== platform layer =="
+if [ -x build-win64/check/platform_check.exe ] && [ -x build/windows-check/platform_check ]; then
+  start=$(date +%s)
+  wine_run build-win64/check/platform_check.exe "$(winpath "$tmp/pwin")" \
+    "$(winpath "$tmp/pwin.transcript")"
+  rc=$?
+  echo "(wine64 run, with a new Wine prefix: $(( $(date +%s) - start )) s)"
+  sed 's/\r$//' "$tmp/wine.out" | grep -v '^PASS'
+  if [ "$rc" = 0 ]; then pass "Windows platform layer under wine64"; else
+    tail -5 "$tmp/wine.err"; fail "Windows platform layer under wine64 (exit $rc)"; fi
+  build/windows-check/platform_check "$tmp/plin" "$tmp/plin.transcript" >"$tmp/plin.out" 2>&1
+  rc=$?
+  grep -v '^PASS' "$tmp/plin.out"
+  if [ "$rc" = 0 ]; then pass "Linux platform layer"; else fail "Linux platform layer"; fi
+  if cmp -s "$tmp/pwin.transcript" "$tmp/plin.transcript"; then
+    pass "platform layers agree (results and INI bytes)"
+  else
+    diff "$tmp/pwin.transcript" "$tmp/plin.transcript" | head -20
+    fail "platform layers agree (results and INI bytes)"
+  fi
+fi
+
 # ---- Scenarios on both systems ---------------------------------------------
 if [ "$have64" != 0 ] || [ "$havelinux" != 0 ] || [ -z "$linuxlib" ] ||
    ! [ -x build-win64/check/host.exe ] || ! [ -x build/windows-check/host ] ||
    ! [ -x build/windows-check/make_inputs ]; then
   fail "scenarios not run: a build failed"
+  echo "outputs kept in $tmp"
   finish
 fi
-
-tmp=$(mktemp -d /tmp/ravelo-windows.XXXXXX)
-mkdir -p "$tmp/in" "$tmp/win" "$tmp/lin" "$tmp/prefix"
-winpath() { printf 'Z:%s' "${1//\//\\}"; }  # Wine shows / as drive Z:
 
 echo "== scenarios =="
 if build/windows-check/make_inputs "$tmp/in"; then pass "inputs generated"; else
@@ -169,12 +217,12 @@ if build/windows-check/make_inputs "$tmp/in"; then pass "inputs generated"; else
 echo "-- Windows (wine64) --"
 cp build-win64/Ravelo.dll "$tmp/Ravelo.dll"
 start=$(date +%s)
-env -u DISPLAY WINEPREFIX="$tmp/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" \
-  "$wine64" build-win64/check/host.exe "$(winpath "$tmp/Ravelo.dll")" \
+wine_run build-win64/check/host.exe "$(winpath "$tmp/Ravelo.dll")" \
   "$(winpath "$root/tests/windows/scenarios.txt")" "$(winpath "$tmp/in")" \
-  "$(winpath "$tmp/win")" "$(winpath "$tmp/win.transcript")" >"$tmp/win.out" 2>"$tmp/win.err"
+  "$(winpath "$tmp/win")" "$(winpath "$tmp/win.transcript")"
 winrc=$?
-WINEPREFIX="$tmp/prefix" "$wineserver" -k >/dev/null 2>&1
+cp "$tmp/wine.out" "$tmp/win.out"
+cp "$tmp/wine.err" "$tmp/win.err"
 sed 's/\r$//' "$tmp/win.out" | sed -n '/^\(PASS\|FAIL\|  \|export\)/p'
 echo "(wine64 run: $(( $(date +%s) - start )) s)"
 if [ "$winrc" = 0 ] && tail -1 "$tmp/win.out" | grep -q ' 0 failed'; then
