@@ -232,6 +232,16 @@ else
   fail "host program under wine64 (exit $winrc)"
 fi
 
+echo "-- Windows (wine64) in code page 932 --"
+mkdir -p "$tmp/wja"
+LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8 wine_run build-win64/check/host.exe \
+  "$(winpath "$tmp/Ravelo.dll")" "$(winpath "$root/tests/windows/scenarios_cp932.txt")" \
+  "$(winpath "$tmp/in")" "$(winpath "$tmp/wja")" "$(winpath "$tmp/wja.transcript")"
+jarc=$?
+sed 's/\r$//' "$tmp/wine.out" | sed -n '/^\(FAIL\|  \)/p'
+if [ "$jarc" = 0 ]; then pass "host program under wine64 in code page 932"; else
+  fail "host program under wine64 in code page 932 (exit $jarc)"; fi
+
 echo "-- Linux --"
 build/windows-check/host "$root/$linuxlib" tests/windows/scenarios.txt "$tmp/in" "$tmp/lin" \
   "$tmp/lin.transcript" >"$tmp/lin.out" 2>&1
@@ -290,6 +300,18 @@ while read -r status _; do
   case $status in PASS) passed=$((passed + 1)) ;; FAIL) failed=$((failed + 1)) ;; esac
 done < <(grep -E '^(PASS|FAIL) ' "$tmp/compare.out")
 if ! grep -q '^PASS' "$tmp/compare.out"; then fail "no output compared"; fi
+
+# Wine keeps Linux file names in UTF-8: "\xE8\xA1\xA8" is the character
+# that is 0x95 0x5C in code page 932.
+hyo=$'\xE8\xA1\xA8'
+ja_ok=1
+for day in 20240131 20240201; do
+  cmp -s "$tmp/wja/dbcs/dst/CSV/Day/${hyo}_$day.CSV" "$tmp/lin/day/dst/CSV/Day/LOG_$day.CSV" ||
+    { echo "    dbcs/dst/CSV/Day/${hyo}_$day.CSV missing or unlike LOG_$day.CSV"; ja_ok=0; }
+done
+[ -f "$tmp/wja/dbcs/dst/${hyo}_0001.CSV" ] || { echo "    dbcs/dst/${hyo}_0001.CSV missing"; ja_ok=0; }
+if [ "$ja_ok" = 1 ]; then pass "a double-byte file name keeps its characters whole"; else
+  ls -R "$tmp/wja/dbcs/dst" | head; fail "a double-byte file name keeps its characters whole"; fi
 
 if sed 's/\r$//' "$tmp/win.transcript" | cmp -s - "$tmp/lin.transcript"; then
   pass "results and message bytes equal on both systems"

@@ -197,7 +197,10 @@ int main(int argc, char** argv) {
             Save("BADDIR_0001.Q38", BadDirection()) && Save("EMPTY_0001.Q38", empty) &&
             SaveBytes("lower_0001_x.q38", log1) && SaveBytes("LOG_0001.Q3", log1) &&
             SaveBytes("HALF_0001.Q38", half) && SaveBytes("NINE_0001.Q38", nine) &&
-            SaveBytes("existing.CSV", ExistingCsv());
+            SaveBytes("existing.CSV", ExistingCsv()) &&
+            // For the code page 932 run: a name whose first character ends
+            // in the byte of "\" there (0x95 0x5C), stored as UTF-8 here.
+            SaveBytes("\xE8\xA1\xA8_0001.Q38", log1);
   if (!ok) {
     std::fprintf(stderr, "cannot write the inputs into %s\n", argv[1]);
     return 1;
