@@ -136,7 +136,9 @@ check_form() {  # objdump dll label
           sed -n 's/^[[:space:]]*\[ *\([0-9]*\)\] \(.*\)$/\1 \2/p')
   local want=$'0 RaveloDayCntlTypeSet\n1 RaveloErrMsgGet\n2 RaveloINIFileDelete\n3 RaveloInit\n4 RaveloProc'
   local count
-  count=$(sed -n 's/^[[:space:]]*Export Address Table[[:space:]]*\([0-9a-fA-F]*\)$/\1/p' <<<"$dump")
+  # The first "Export Address Table" line is the count, the second an address.
+  count=$(sed -n 's/^[[:space:]]*Export Address Table[[:space:]]*\([0-9a-fA-F]*\)$/\1/p' <<<"$dump" |
+          head -1)
   if [ "$base" = 1 ] && [ "$names" = "$want" ] && [ "$((16#${count:-0}))" = 5 ]; then
     pass "$label exports exactly the five plain names at ordinals 1..5"
   else
