@@ -11,6 +11,8 @@
 #    byte-identical (INI files after replacing each run's folder prefix).
 # Installs the cross compilers and Wine with apt-get when they are missing.
 # Exits nonzero on any failure; the last line is "N passed, M failed".
+# The outputs stay in /tmp/ravelo-windows.* after a failure, or always with
+# KEEP_OUTPUTS=1.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -39,6 +41,8 @@ command -v cmake >/dev/null || need+=(cmake)
 command -v ninja >/dev/null || need+=(ninja-build)
 command -v g++ >/dev/null || need+=(g++)
 command -v python3 >/dev/null || need+=(python3)
+[ -f /usr/share/i18n/locales/ja_JP ] && [ -f /usr/share/i18n/charmaps/UTF-8.gz ] ||
+  need+=(locales)
 if [ ${#need[@]} -gt 0 ]; then
   echo "installing: ${need[*]}"
   apt-get update -qq >/dev/null
@@ -173,9 +177,10 @@ fi
 tmp=$(mktemp -d /tmp/ravelo-windows.XXXXXX)
 mkdir -p "$tmp/in" "$tmp/win" "$tmp/lin" "$tmp/prefix" "$tmp/pwin" "$tmp/plin"
 winpath() { printf 'Z:%s' "${1//\//\\}"; }  # Wine shows / as drive Z:
+wine_env=()
 wine_run() {  # program args... (output: $tmp/wine.out, $tmp/wine.err)
   env -u DISPLAY WINEPREFIX="$tmp/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" \
-    "$wine64" "$@" >"$tmp/wine.out" 2>"$tmp/wine.err"
+    "${wine_env[@]}" "$wine64" "$@" >"$tmp/wine.out" 2>"$tmp/wine.err"
 }
 stop_wine() { WINEPREFIX="$tmp/prefix" "$wineserver" -k >/dev/null 2>&1; }
 trap stop_wine EXIT
@@ -235,11 +240,17 @@ else
 fi
 
 echo "-- Windows (wine64) in code page 932 --"
-mkdir -p "$tmp/wja"
-LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8 wine_run build-win64/check/host.exe \
+# Wine takes its code page from the Linux locale: a Japanese UTF-8 locale,
+# made here in a private folder (LOCPATH), gives code page 932 and keeps
+# the file names UTF-8 on disk.
+mkdir -p "$tmp/wja" "$tmp/locale"
+localedef -i ja_JP -f UTF-8 "$tmp/locale/ja_JP.UTF-8" >/dev/null 2>&1
+wine_env=(LOCPATH="$tmp/locale" LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8)
+wine_run build-win64/check/host.exe \
   "$(winpath "$tmp/Ravelo.dll")" "$(winpath "$root/tests/windows/scenarios_cp932.txt")" \
   "$(winpath "$tmp/in")" "$(winpath "$tmp/wja")" "$(winpath "$tmp/wja.transcript")"
 jarc=$?
+wine_env=()
 sed 's/\r$//' "$tmp/wine.out" | sed -n '/^\(FAIL\|  \)/p'
 if [ "$jarc" = 0 ]; then pass "host program under wine64 in code page 932"; else
   fail "host program under wine64 in code page 932 (exit $jarc)"; fi
@@ -368,5 +379,5 @@ PYEOF
 then pass "message texts are the code page 932 bytes"; else
   fail "message texts are the code page 932 bytes"; fi
 
-if [ "$failed" = 0 ]; then rm -rf "$tmp"; else echo "outputs kept in $tmp"; fi
+if [ "$failed" = 0 ] && [ -z "${KEEP_OUTPUTS:-}" ]; then rm -rf "$tmp"; else echo "outputs kept in $tmp"; fi
 finish
