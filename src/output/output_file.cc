@@ -48,7 +48,9 @@ void Converter::ResetOutputFile() {
 
 ResultCode Converter::CreateOutputFile(const char* baseName) {
   CloseOutputFile();
-  std::snprintf(outputName, sizeof outputName, "%s", baseName);
+  size_t nameLength = strnlen(baseName, sizeof outputName - 1);
+  std::memmove(outputName, baseName, nameLength);  // baseName may be outputName itself
+  outputName[nameLength] = '\0';
   const bool newFile = newCsvFile == 1;
   const ResultCode failure = newFile ? kCsvOpenFailed : kTmpOpenFailed;
   JoinPath(outputPath, outputFolder, baseName, newFile ? kCsvExtension : kTmpExtension);
