@@ -5,9 +5,10 @@ host that loads the shared library in a fresh process.
 Usage: test_logger_errors.py path/to/libravelo.so
 
 Covered: 9 (the logger path is a folder), 12 (a 9-byte file), 14 (a 581-byte
-file), 15 (dataStart 0x80000000), 16 (the file ends before dataEnd, and
-dataEnd below dataStart), 19 (a mode without a name), 20 (a wind direction
-value outside 1..17), 0 (no records; only mode 127). Not reachable from a
+file), 15 (dataStart 0x80000000), 16 (the file ends before dataEnd, after
+skipped records or after rows, and dataEnd below dataStart), 19 (a mode
+without a name), 20 (a wind direction value outside 1..17), 0 (no records;
+only mode 127). Not reachable from a
 file: 13 (positioning at offset 486 of an open file does not fail), 17 and 18
 (the record format holds channels 0..255 and modes 0..127 only).
 """
@@ -81,6 +82,8 @@ def main():
             ("9 bytes", "NINE.Q38", logger_file(good)[:9], 12),
             ("581 bytes", "SHORT.Q38", logger_file(good)[:581], 14),
             ("dataStart 0x80000000", "FAR.Q38", far, 15),
+            ("file ends before dataEnd, records skipped", "CUT127.Q38",
+             logger_file([record(mode=127)] * 100, cut_to=DATA_START + 100), 16),
             ("file ends before dataEnd", "CUT.Q38",
              logger_file(hundred, cut_to=DATA_START + 100), 16),
             ("dataEnd below dataStart", "WRAP.Q38",
