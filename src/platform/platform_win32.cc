@@ -10,6 +10,13 @@
 #include "platform/platform.h"
 
 namespace ravelo::platform {
+
+#if RAVELO_FAULT_INJECTION
+namespace fault {
+SleepHook ActiveSleepHook();  // fault.cc
+}  // namespace fault
+#endif
+
 namespace {
 
 HANDLE ToHandle(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
@@ -25,17 +32,6 @@ bool Injected(fault::Op op, int32_t* partialBytes = nullptr) {
 #else
 constexpr bool Injected(fault::Op, int32_t* = nullptr) { return false; }
 #endif
-
-// The profile services of some implementations keep a parsed copy of an INI
-// file and go on serving it after the file has been deleted behind their
-// back. A file that is not there must read as empty and be written from
-// scratch, so the cached copy is dropped first (the documented "flush" call,
-// which does nothing else).
-bool ProfileFileMissing(const char* file) {
-  if (GetFileAttributesA(file) != INVALID_FILE_ATTRIBUTES) return false;
-  WritePrivateProfileStringA(nullptr, nullptr, nullptr, file);
-  return true;
-}
 
 }  // namespace
 
@@ -148,14 +144,21 @@ bool FolderFlushOf(const char*) {
   return !Injected(fault::Op::kFolderFlush);
 }
 
-void SleepMilliseconds(uint32_t ms) { Sleep(ms); }
+void SleepMilliseconds(uint32_t ms) {
+#if RAVELO_FAULT_INJECTION
+  if (fault::SleepHook hook = fault::ActiveSleepHook()) {
+    hook(ms);
+    return;
+  }
+#endif
+  Sleep(ms);
+}
 
 bool IsLeadByte(unsigned char c) { return IsDBCSLeadByte(c) != FALSE; }
 
 int32_t ProfileGetInt(const char* section, const char* key, int32_t defaultValue,
                       const char* file) {
   if (Injected(fault::Op::kProfileRead)) return defaultValue;
-  if (ProfileFileMissing(file)) return defaultValue;
   // The service parses an optional sign; its unsigned result carries a
   // negative value as its two's complement.
   return static_cast<int32_t>(GetPrivateProfileIntA(section, key, defaultValue, file));
@@ -165,9 +168,8 @@ uint32_t ProfileGetString(const char* section, const char* key, const char* defa
                           char* out, uint32_t outSize, const char* file) {
   if (outSize == 0) return 0;
   out[0] = '\0';
-  bool missing = Injected(fault::Op::kProfileRead) || ProfileFileMissing(file);
-  if (missing) {
-    // Same as the service does for a missing file: the default, cut to fit.
+  if (Injected(fault::Op::kProfileRead)) {
+    // As the service does for a missing file: the default, cut to fit.
     uint32_t n = 0;
     const char* text = defaultValue != nullptr ? defaultValue : "";
     while (n + 1 < outSize && text[n] != '\0') {
@@ -183,7 +185,6 @@ uint32_t ProfileGetString(const char* section, const char* key, const char* defa
 bool ProfileWriteString(const char* section, const char* key, const char* value,
                         const char* file) {
   if (Injected(fault::Op::kProfileWrite)) return false;
-  ProfileFileMissing(file);
   return WritePrivateProfileStringA(section, key, value, file) != FALSE;
 }
 

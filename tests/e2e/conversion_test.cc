@@ -122,9 +122,12 @@ TEST_F(Conversion, AFailureOnTheSecondDayLeavesTheFirstDayCommitted) {
   fs::create_directories(dest + "/CSV/Day");
   std::string old = Lead() + Pair({0}) + Line("2024/05/01,08:00:00,+0000.9");
   WriteAll(dest + "/CSV/Day/LOG_20240501.CSV", old);
+  // A row is output when the next timestamp's first record has passed its
+  // checks: the 10:10 row is never output.
   std::vector<Row> rows = {{2024, 5, 1, 10, 0, 0, {{0, 0, 1}}},
                            {2024, 5, 2, 10, 0, 0, {{0, 0, 2}}},
-                           {2024, 5, 2, 10, 10, 0, {{0, 1, 3}}}};
+                           {2024, 5, 2, 10, 10, 0, {{0, 0, 3}}},
+                           {2024, 5, 2, 10, 20, 0, {{0, 1, 4}}}};
   EXPECT_EQ(Convert(rows), 19);
   EXPECT_EQ(Day("LOG_20240501.CSV"), Lead() + Pair({0}) + Line("2024/05/01,08:00:00,+0000.9") +
                                          Line("2024/05/01,10:00:00,+0000.1"));
@@ -133,7 +136,9 @@ TEST_F(Conversion, AFailureOnTheSecondDayLeavesTheFirstDayCommitted) {
 
   // Failing while the second day is a merge leaves it as it was.
   std::string second = Day("LOG_20240502.CSV");
-  rows = {{2024, 5, 2, 11, 0, 0, {{0, 0, 7}}}, {2024, 5, 2, 11, 10, 0, {{0, 21, 0}}}};
+  rows = {{2024, 5, 2, 11, 0, 0, {{0, 0, 7}}},
+          {2024, 5, 2, 11, 10, 0, {{0, 0, 8}}},
+          {2024, 5, 2, 11, 20, 0, {{0, 21, 0}}}};
   EXPECT_EQ(Convert(rows), 20);
   EXPECT_EQ(Day("LOG_20240502.CSV"), second);
   EXPECT_FALSE(fs::exists(dest + "/CSV/Day/LOG_20240502.TMP"));

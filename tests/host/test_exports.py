@@ -129,6 +129,10 @@ def check_jobs(lib, root):
     work = os.path.join(root, "work")
     os.makedirs(work)
     lib.RaveloInit(work.encode(), 1, 0)
+    lib.RaveloInit(None, 1, 0)  # a null work folder is stored as empty
+    lib.RaveloInit(work.encode(), 1, 0)
+    lib.RaveloDayCntlTypeSet(2)
+    check(lib.RaveloINIFileDelete() == 0, "delete with no INI files: 0")
     logger = make_file(os.path.join(root, "LOG_0001.Q38"))  # too short: 12
     wrong = make_file(os.path.join(root, "LOG_0001.Q3"))
     missing = os.path.join(root, "missing.Q38")
@@ -173,6 +177,15 @@ def check_jobs(lib, root):
           "paths written with backslashes: 12")
     check(os.path.isdir(os.path.join(back_dest, "CSV", "Month")), "CSV/Month made below them")
 
+    # A whole job: a header without records converts to nothing, with 0.
+    empty = make_file(os.path.join(root, "EMPTY_1.Q38"), b"\0" * 1024)
+    empty_dest = os.path.join(root, "empty")
+    os.makedirs(empty_dest)
+    check(proc(empty, empty_dest, 0, 0) == 0, "a logger file without records: 0")
+    check(proc(empty, empty_dest, 1, 1) == 0, "again into month files: 0")
+    check(sorted(os.listdir(os.path.join(empty_dest, "CSV"))) == ["Day", "Month"],
+          "both subfolders made")
+
     # Files in the way of the folders.
     blocked = os.path.join(root, "blocked")
     os.makedirs(blocked)
@@ -204,6 +217,9 @@ def main():
     lib.RaveloErrMsgGet.restype = ctypes.c_int32
     lib.RaveloInit.argtypes = [ctypes.c_char_p, ctypes.c_int32, ctypes.c_int32]
     lib.RaveloInit.restype = None
+    lib.RaveloDayCntlTypeSet.argtypes = [ctypes.c_int32]
+    lib.RaveloDayCntlTypeSet.restype = None
+    lib.RaveloINIFileDelete.restype = ctypes.c_int32
     lib.RaveloProc.argtypes = [ctypes.c_char_p, ctypes.c_char_p, ctypes.c_int32,
                                ctypes.c_int32, ctypes.c_int32]
     lib.RaveloProc.restype = ctypes.c_int32

@@ -1,0 +1,74 @@
+// Line reader over an existing CSV file, through one 8192-byte buffer.
+//
+// Only the line feed ends a line. The reader closes the file itself after a
+// short read, so the file's last bytes are delivered with no file open and the
+// next refill reports the end (1).
+#include "api/converter.h"
+
+namespace ravelo {
+
+void Converter::ResetCsvReader() {
+  csvReadHandle = platform::kNoFile;
+  csvReadRemaining = 0;
+  csvReadFilled = 0;
+}
+
+void Converter::CloseCsvReader() {
+  if (csvReadHandle != platform::kNoFile) platform::FileClose(csvReadHandle);
+  csvReadHandle = platform::kNoFile;
+}
+
+ResultCode Converter::OpenCsvReader(const char* baseName) {
+  CloseCsvReader();
+  MakeCsvPath(baseName, csvReadPath);
+  if (csvReadPath[0] == '\0') return kCsvOpenFailed;
+  csvReadHandle = platform::FileOpenRead(csvReadPath);
+  if (csvReadHandle == platform::kNoFile) return kCsvOpenFailed;
+  csvReadRemaining = 0;
+  return kOk;
+}
+
+ResultCode Converter::ReadCsvLine(char* destination) {
+  // destination holds kReadLineSize bytes: at most the undelivered rest of
+  // the buffer, one refill, and the zero.
+  uint32_t copied = 0;
+  bool lineEnded = false;
+  auto deliver = [&]() {
+    while (csvReadRemaining > 0) {
+      uint8_t byte = csvReadBuffer[csvReadFilled - csvReadRemaining];
+      destination[copied++] = static_cast<char>(byte);
+      --csvReadRemaining;
+      if (byte == '\n') {
+        lineEnded = true;
+        return;
+      }
+    }
+  };
+
+  ResultCode result = kOk;
+  deliver();
+  if (csvReadRemaining == 0) {
+    uint32_t got = 0;
+    bool ok = csvReadHandle != platform::kNoFile &&
+              platform::FileRead(csvReadHandle, csvReadBuffer, kBlockSize, &got);
+    if (ok) {
+      if (got != kBlockSize) CloseCsvReader();
+      csvReadFilled = got;
+      csvReadRemaining = got;
+    } else if (got == 0) {
+      csvReadFilled = 0;
+      result = kEndOfInput;
+    } else {
+      csvReadFilled = 0;
+      csvReadRemaining = 0;
+      CloseCsvReader();
+      destination[copied] = '\0';
+      return kLineReadFailed;
+    }
+    if (!lineEnded && csvReadRemaining > 0) deliver();
+  }
+  destination[copied] = '\0';
+  return result;
+}
+
+}  // namespace ravelo

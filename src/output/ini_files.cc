@@ -1,0 +1,94 @@
+// Job attribute INI files: which CSV files the current conversion batch has
+// created or written anew, one INI file per day number and per month number
+// in the work folder.
+#include <cstdio>
+#include <cstring>
+
+#include "api/converter.h"
+
+namespace ravelo {
+namespace {
+
+const char kIniPrefix[] = "\\MakeCSVExecAttr";
+const char kIniExtension[] = ".ini";
+const char kSection[] = "FILE_INFO";
+const char kCountKey[] = "FILE_COUNT";
+const char kPathKey[] = "FILE_PATH";
+
+// Day numbers 0..31 and month numbers 0..15: every number a record's date
+// can carry, so that no listing outlives its batch.
+constexpr int kLastDay = 31;
+constexpr int kLastMonth = 15;
+
+// A hand-edited FILE_COUNT cannot make a lookup run for ever.
+constexpr int32_t kMaxEntries = 100000;
+
+// The INI file of a day (month = false) or month number, or an empty text
+// when the path does not fit.
+void MakeIniPath(char* destination, const char* workFolder, bool month, int32_t number,
+                 int32_t idNumber) {
+  int length = std::snprintf(destination, kPathSize, month ? "%s%sMonth%02d_%02d%s"
+                                                           : "%s%sDay%02d_%02d%s",
+                             workFolder, kIniPrefix, number, idNumber, kIniExtension);
+  if (length < 0 || static_cast<uint32_t>(length) >= kPathSize) destination[0] = '\0';
+}
+
+}  // namespace
+
+int32_t Converter::INIFileEntryFind(const char* iniPath, const char* csvPath) {
+  int32_t count = platform::ProfileGetInt(kSection, kCountKey, 0, iniPath);
+  if (count <= 0) return count + 1;
+  if (count >= kMaxEntries) return 0;  // treated as listed: nothing is written
+  char key[32];
+  char value[kPathSize];
+  for (int32_t i = 1; i <= count; ++i) {
+    std::snprintf(key, sizeof key, "%s%d", kPathKey, i);
+    platform::ProfileGetString(kSection, key, "", value, sizeof value, iniPath);
+    if (std::strcmp(value, csvPath) == 0) return 0;
+  }
+  return count + 1;
+}
+
+int32_t Converter::INIFileEntryAdd(const char* csvPath, const LoggerTimestamp& timestamp) {
+  char iniPath[kPathSize];
+  // Under direct output one file takes the rows of every day: it is listed
+  // when any INI file of the batch lists it.
+  if (directOutput != 0) {
+    for (int month = 0; month <= 1; ++month) {
+      for (int number = 0; number <= (month ? kLastMonth : kLastDay); ++number) {
+        MakeIniPath(iniPath, workFolder, month == 1, number, idNumber);
+        if (iniPath[0] != '\0' && INIFileEntryFind(iniPath, csvPath) <= 0) return 0;
+      }
+    }
+  }
+
+  const bool month = csvFileKind != 0;
+  MakeIniPath(iniPath, workFolder, month, month ? timestamp.month : timestamp.day, idNumber);
+  if (iniPath[0] == '\0') return kIniWriteFailed;
+  int32_t number = INIFileEntryFind(iniPath, csvPath);
+  if (number <= 0) return 0;
+
+  char text[16];
+  char key[32];
+  std::snprintf(text, sizeof text, "%d", number);
+  std::snprintf(key, sizeof key, "%s%d", kPathKey, number);
+  if (!platform::ProfileWriteString(kSection, kCountKey, text, iniPath) ||
+      !platform::ProfileWriteString(kSection, key, csvPath, iniPath)) {
+    return kIniWriteFailed;
+  }
+  return 1;
+}
+
+ResultCode Converter::INIFileDelete() {
+  char iniPath[kPathSize];
+  for (int month = 0; month <= 1; ++month) {
+    for (int number = 0; number <= (month ? kLastMonth : kLastDay); ++number) {
+      MakeIniPath(iniPath, workFolder, month == 1, number, idNumber);
+      if (iniPath[0] == '\0') continue;  // no such file can exist
+      if (DeleteFileIfExists(iniPath) != kOk) return kDeleteFailed;
+    }
+  }
+  return kOk;
+}
+
+}  // namespace ravelo
