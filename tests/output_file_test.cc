@@ -340,21 +340,22 @@ TEST_F(OutputFile, CommitGivesUpAfter6000Attempts) {
   fault::SetSleepHook(CountSleep);
   EXPECT_EQ(c_->CommitOutputFile(), kDeleteFailed);
   EXPECT_EQ(sleepLog.calls, 6000);
-  EXPECT_EQ(fault::CallCount(fault::Op::kRemove), 6000u);
-  EXPECT_EQ(fault::CallCount(fault::Op::kRenameNoReplace), 0u);
+  EXPECT_EQ(fault::CallCount(fault::Op::kIsHeld), 6000u);
+  EXPECT_EQ(fault::CallCount(fault::Op::kRenameReplace), 0u);
   EXPECT_EQ(Slurp(File("LOG.CSV")), "old\r\n");
   EXPECT_EQ(Slurp(File("LOG.TMP")), "merged\r\n");
   EXPECT_FALSE(c_->keepOutputFile);  // the CSV file is whole: the clean-up may go
 }
 
-TEST_F(OutputFile, FailedRenameKeepsTheTemporaryFile) {
-  // The CSV file is gone when the rename fails: the temporary file holds the
-  // only copy and is marked to survive the end-of-job clean-up.
+TEST_F(OutputFile, FailedReplaceKeepsBothFiles) {
+  // The replace is one step: when it fails the CSV file is as it was, and
+  // the temporary file, the only copy of the job's rows, is marked to
+  // survive the end-of-job clean-up.
   PrepareCommit("old\r\n", "merged\r\n");
-  fault::FailOp(fault::Op::kRenameNoReplace, 1);
+  fault::FailOp(fault::Op::kRenameReplace, 1);
   EXPECT_EQ(c_->CommitOutputFile(), kRenameFailed);
   EXPECT_TRUE(c_->keepOutputFile);
-  EXPECT_FALSE(fs::exists(File("LOG.CSV")));
+  EXPECT_EQ(Slurp(File("LOG.CSV")), "old\r\n");
   EXPECT_EQ(Slurp(File("LOG.TMP")), "merged\r\n");
 }
 
@@ -363,7 +364,7 @@ TEST_F(OutputFile, MissingTemporaryFileLeavesTheCsvFile) {
   ASSERT_TRUE(fs::remove(File("LOG.TMP")));
   fault::Reset();
   EXPECT_EQ(c_->CommitOutputFile(), kRenameFailed);
-  EXPECT_EQ(fault::CallCount(fault::Op::kRemove), 0u);
+  EXPECT_EQ(fault::CallCount(fault::Op::kRenameReplace), 0u);
   EXPECT_EQ(Slurp(File("LOG.CSV")), "old\r\n");
   EXPECT_FALSE(c_->keepOutputFile);
 }

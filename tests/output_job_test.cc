@@ -85,13 +85,14 @@ class OutputJobs : public ::testing::Test {
   std::unique_ptr<Converter> c_;
 };
 
-TEST_F(OutputJobs, ARenameThatFailsAfterTheDeletionKeepsTheRowsInTheTemporaryFile) {
+TEST_F(OutputJobs, AReplaceThatFailsKeepsTheCsvFileAndTheRowsInTheTemporaryFile) {
   ASSERT_EQ(Job(1, {10}, 1), kOk);
-  ASSERT_TRUE(Has(Slurp(DayFile(".CSV")), "2024/05/01,10:00:00,+0000.1\r\n"));
+  const std::string before = Slurp(DayFile(".CSV"));
+  ASSERT_TRUE(Has(before, "2024/05/01,10:00:00,+0000.1\r\n"));
 
-  fault::FailOpAlways(fault::Op::kRenameNoReplace);
+  fault::FailOpAlways(fault::Op::kRenameReplace);
   EXPECT_EQ(Job(1, {11}, 1, 0, 2), kRenameFailed);
-  EXPECT_FALSE(fs::exists(DayFile(".CSV")));
+  EXPECT_EQ(Slurp(DayFile(".CSV")), before);
   const std::string kept = Slurp(DayFile(".TMP"));
   EXPECT_TRUE(Has(kept, "2024/05/01,10:00:00,+0000.1\r\n"));
   EXPECT_TRUE(Has(kept, "2024/05/01,11:00:00,+0000.2\r\n"));
@@ -102,7 +103,7 @@ TEST_F(OutputJobs, ARenameThatFailsAfterTheDeletionKeepsTheRowsInTheTemporaryFil
   fault::Reset();
   ASSERT_TRUE(fs::remove(DayFile(".TMP")));
   ASSERT_EQ(Job(1, {10}, 1), kOk);
-  fault::FailOpAlways(fault::Op::kRemove);
+  fault::FailOpAlways(fault::Op::kIsHeld);
   waits = 0;
   fault::SetSleepHook(LastWaitClearsFaults);
   EXPECT_EQ(Job(1, {12}, 1, 0, 3), kDeleteFailed);

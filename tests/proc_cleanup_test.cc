@@ -82,11 +82,12 @@ TEST_F(ProcCleanupTest, AFileWrittenNewStays) {
 TEST_F(ProcCleanupTest, TheOnlyCopyOfTheRowsIsKept) {
   const std::string csv = day + "/LOG_20240101.CSV";
   ASSERT_EQ(Run(1), kOk);
-  // The commit deletes the CSV file, then cannot rename the merged file.
-  fault::FailOpAlways(fault::Op::kRenameNoReplace);
+  // The commit cannot put the merged file in place: the CSV file stays as it
+  // was and the merged rows stay in the temporary file.
+  const std::string before = Read(csv);
   fault::FailOpAlways(fault::Op::kRenameReplace);
   EXPECT_EQ(Run(1), kRenameFailed);
-  EXPECT_FALSE(fs::exists(csv));
+  EXPECT_EQ(Read(csv), before);
   const std::string merged = Read(day + "/LOG_20240101.TMP");
   EXPECT_NE(merged.find("2024/01/01,00:00:03"), std::string::npos) << merged;
   EXPECT_STREQ(converter->outputPath, "");
