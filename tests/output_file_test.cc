@@ -146,6 +146,7 @@ TEST_F(OutputFile, WriteFailures) {
 
   // A short block write counts as a failure too.
   fault::Reset();
+  ASSERT_EQ(Converter::DeleteFileIfExists(c_->outputPath), kOk);
   ASSERT_EQ(c_->CreateOutputFile("LOG"), kOk);
   fault::FailOp(fault::Op::kWrite, 1, 100);
   EXPECT_EQ(c_->WriteOutputText(Text(9000).c_str()), kWriteFailed);
@@ -154,6 +155,7 @@ TEST_F(OutputFile, WriteFailures) {
 
   // A failing write of the pending bytes at close: 21, and closed all the same.
   fault::Reset();
+  ASSERT_EQ(Converter::DeleteFileIfExists(c_->outputPath), kOk);
   ASSERT_EQ(c_->CreateOutputFile("LOG"), kOk);
   ASSERT_EQ(c_->WriteOutputText("pending\r\n"), kOk);
   fault::FailOp(fault::Op::kWrite, 1);

@@ -55,10 +55,12 @@ ResultCode Converter::ReadCsvLine(char* destination) {
       if (got != kBlockSize) CloseCsvReader();
       csvReadFilled = got;
       csvReadRemaining = got;
-    } else if (got == 0) {
+    } else if (got == 0 && csvReadHandle == platform::kNoFile) {
       csvReadFilled = 0;
       result = kEndOfInput;
     } else {
+      // A read of an open file that fails is never taken for its end: the
+      // rest of the file would be lost from the merge.
       csvReadFilled = 0;
       csvReadRemaining = 0;
       CloseCsvReader();

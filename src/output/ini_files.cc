@@ -1,6 +1,7 @@
 // Job attribute INI files: which CSV files the current conversion batch has
 // created or written anew, one INI file per day number and per month number
 // in the work folder.
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -20,6 +21,10 @@ const char kPathKey[] = "FILE_PATH";
 constexpr int kLastDay = 31;
 constexpr int kLastMonth = 15;
 
+// What a key that cannot be read gives: values no listing holds.
+constexpr int32_t kUnreadable = INT32_MIN;
+const char kUnreadableText[] = "\x01";
+
 // A hand-edited FILE_COUNT cannot make a lookup run for ever.
 constexpr int32_t kMaxEntries = 100000;
 
@@ -36,15 +41,23 @@ void MakeIniPath(char* destination, const char* workFolder, bool month, int32_t 
 }  // namespace
 
 int32_t Converter::INIFileEntryFind(const char* iniPath, const char* csvPath) {
-  int32_t count = platform::ProfileGetInt(kSection, kCountKey, 0, iniPath);
+  // A missing INI file lists nothing. One that is there but cannot be read
+  // counts as listing the file: the rows are then merged, and a file that
+  // earlier jobs of the batch wrote is never replaced by mistake.
+  int32_t count = platform::ProfileGetInt(kSection, kCountKey, kUnreadable, iniPath);
+  if (count == kUnreadable) {
+    if (platform::PathKindOf(iniPath) != platform::PathKind::kNone) return 0;
+    count = 0;
+  }
   if (count <= 0) return count + 1;
   if (count >= kMaxEntries) return 0;  // treated as listed: nothing is written
   char key[32];
   char value[kPathSize];
   for (int32_t i = 1; i <= count; ++i) {
     std::snprintf(key, sizeof key, "%s%d", kPathKey, i);
-    platform::ProfileGetString(kSection, key, "", value, sizeof value, iniPath);
+    platform::ProfileGetString(kSection, key, kUnreadableText, value, sizeof value, iniPath);
     if (std::strcmp(value, csvPath) == 0) return 0;
+    if (std::strcmp(value, kUnreadableText) == 0) return 0;  // cannot tell: listed
   }
   return count + 1;
 }

@@ -55,7 +55,10 @@ ResultCode Converter::CreateOutputFile(const char* baseName) {
   const ResultCode failure = newFile ? kCsvOpenFailed : kTmpOpenFailed;
   JoinPath(outputPath, outputFolder, baseName, newFile ? kCsvExtension : kTmpExtension);
   if (outputPath[0] == '\0') return failure;  // the path does not fit
-  outputHandle = platform::FileCreate(outputPath);
+  // A new CSV file never empties a file that is there after all (one that
+  // appeared meanwhile, or that could not be seen): that would lose its rows.
+  // A temporary file left behind by an earlier run is emptied and reused.
+  outputHandle = newFile ? platform::FileCreateNew(outputPath) : platform::FileCreate(outputPath);
   if (outputHandle == platform::kNoFile) return failure;
   return kOk;
 }

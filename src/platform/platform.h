@@ -27,6 +27,10 @@ FileHandle FileOpenRead(const char* path);
 // link planted at the name.
 FileHandle FileCreate(const char* path);
 
+// Creates a new file for writing, like FileCreate, but fails when anything
+// exists at path already: an existing file is never emptied.
+FileHandle FileCreateNew(const char* path);
+
 // Reads up to size bytes. Returns false on failure; *got is the number of
 // bytes delivered in either case (0 at the end of the file). A failing read
 // may still report bytes delivered.

@@ -155,6 +155,20 @@ FileHandle FileCreate(const char* path) {
   return fd;
 }
 
+FileHandle FileCreateNew(const char* path) {
+  if (RAVELO_INJECTED_FAILURE(kCreate, nullptr)) return kNoFile;
+  char p[kSystemPathSize];
+  if (!SystemPath(path, p)) return kNoFile;
+  int fd = open(p, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+  if (fd < 0) return kNoFile;
+  if (!LockWholeFile(fd, F_WRLCK)) {
+    close(fd);
+    unlink(p);
+    return kNoFile;
+  }
+  return fd;
+}
+
 namespace {
 
 // Reads until size bytes or the end of the file; *got counts what arrived.

@@ -55,6 +55,12 @@ FileHandle FileCreate(const char* path) {
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
+FileHandle FileCreateNew(const char* path) {
+  if (Injected(fault::Op::kCreate)) return kNoFile;
+  return FromHandle(CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
 bool FileRead(FileHandle file, void* buffer, uint32_t size, uint32_t* got) {
   *got = 0;
   int32_t partial = -1;
