@@ -2,6 +2,8 @@
 // the tests has it; the released library compiles this file to nothing.
 #include "platform/fault.h"
 
+#include <csignal>
+
 #if RAVELO_FAULT_INJECTION
 
 namespace ravelo::platform::fault {
@@ -18,6 +20,7 @@ struct ArmedOp {
 struct State {
   uint64_t calls;
   uint64_t failNthCall;  // 0: not armed
+  uint64_t killAtCall;   // 0: not armed
   uint64_t opCalls[kOpCount];
   ArmedOp armed[kOpCount];
   SleepHook sleepHook;
@@ -44,6 +47,8 @@ void Reset() { Clear(); }
 
 void FailNthCall(uint64_t n) { state.failNthCall = n; }
 
+void KillAtCall(uint64_t n) { state.killAtCall = n; }
+
 void FailOp(Op op, uint64_t nth, int32_t partialBytes) {
   if (!ValidOp(op)) return;
   ArmedOp& a = state.armed[static_cast<int>(op)];
@@ -68,6 +73,7 @@ bool ShouldFail(Op op, int32_t* partialBytes) {
   const int i = static_cast<int>(op);
   const uint64_t call = ++state.calls;
   const uint64_t opCall = ++state.opCalls[i];
+  if (state.killAtCall != 0 && call == state.killAtCall) std::raise(SIGKILL);
   const ArmedOp& a = state.armed[i];
   if (a.nth != 0 && opCall == a.nth) {
     if (partialBytes != nullptr) *partialBytes = a.partialBytes;

@@ -40,6 +40,10 @@ void Reset();
 // fails.
 void FailNthCall(uint64_t n);
 
+// The process dies by SIGKILL at the start of the nth call (1-based) of any
+// operation above, before the call does anything: a crash at that point.
+void KillAtCall(uint64_t n);
+
 // The nth call (1-based) of op fails. For kRead and kWrite, partialBytes >= 0
 // makes the failing call report that many bytes done (a read that fails after
 // delivering bytes, a short write); -1 reports none.

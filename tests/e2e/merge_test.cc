@@ -217,3 +217,25 @@ TEST_F(Merge, DirectOutputFindsItsFileListedUnderAnotherDay) {
 
 }  // namespace
 }  // namespace e2e
+
+namespace e2e {
+namespace {
+
+TEST_F(Merge, FilesAreNeverWrittenThroughAPlantedLink) {
+  std::string victim = dir / "victim";
+  WriteAll(victim, "precious");
+  // At the temporary file's name of a merge.
+  Existing(Lead() + h1 + Line("2024/05/01,10:00:00,+0000.1"));
+  fs::create_symlink(victim, dayFolder + "/LOG_20240501.TMP");
+  EXPECT_EQ(Convert({At(11, 0, 2)}), 23);
+  EXPECT_EQ(ReadAll(victim), "precious");
+  fs::remove(dayFolder + "/LOG_20240501.TMP");
+  // At the name of a new CSV file, pointing nowhere yet.
+  std::string absent = dir / "absent";
+  fs::create_symlink(absent, dayFolder + "/LOG_20240502.CSV");
+  EXPECT_EQ(Convert({At(11, 0, 2, false, 2)}), 22);
+  EXPECT_FALSE(fs::exists(absent));
+}
+
+}  // namespace
+}  // namespace e2e
