@@ -1,5 +1,6 @@
 // Job set-up: argument checks in their order, the name stem and the output
 // folders.
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -119,6 +120,69 @@ TEST_F(JobSetupTest, FilesInTheWayOfTheFolders) {
   EXPECT_TRUE(fs::is_directory(dest + "/CSV"));  // not undone
 }
 
+TEST_F(JobSetupTest, ValuesStoredBeforeAFailureStay) {
+  std::string wrongExtension = Touch("LOG_0001.Q3");
+  EXPECT_EQ(Setup(wrongExtension.c_str(), dest.c_str(), 1, 2), kBadMakeMethod);
+  EXPECT_EQ(converter->csvFileKind, 1);
+  EXPECT_STREQ(converter->inputFilePath, "");  // not reached
+  EXPECT_EQ(Setup(wrongExtension.c_str(), dest.c_str(), 0, 1, 3), kBadExtension);
+  EXPECT_EQ(converter->csvMakeMethod, 1);
+  EXPECT_EQ(converter->directOutput, 3);
+  EXPECT_EQ(std::string(converter->inputFilePath), wrongExtension);
+  EXPECT_STREQ(converter->destFolder, "");  // not reached
+}
+
+TEST_F(JobSetupTest, TextsAreJoinedAsTheyAre) {
+  // A destination ending in a separator gives a doubled one.
+  std::string withSeparator = dest + "\\";
+  ASSERT_EQ(Setup(logger.c_str(), withSeparator.c_str(), 1), kOk);
+  EXPECT_EQ(std::string(converter->csvFolder), withSeparator + "\\CSV");
+  EXPECT_EQ(std::string(converter->outputFolder), withSeparator + "\\CSV\\Month");
+  EXPECT_EQ(std::string(converter->destFolder), withSeparator);
+}
+
+TEST_F(JobSetupTest, NameSplitOfDrivesAndFolders) {
+  struct Case {
+    const char* path;
+    int32_t direct;
+    ResultCode result;
+    const char* stem;
+  };
+  const Case cases[] = {
+      {"C:LOG_1.Q38", 0, kOk, "LOG_"},
+      {"C:\\data\\LOG_1_B.q38", 1, kOk, "LOG_1_B"},
+      {"D:/mixed\\x/A_B.Q38", 0, kOk, "A_"},
+      {"C:\\v1.Q38\\LOG", 0, kBadExtension, ""},
+      {".Q38", 0, kOk, ""},
+      {"C:.Q38", 1, kOk, ""},
+      {"LOG.", 0, kBadExtension, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    std::strcpy(converter->inputFilePath, c.path);
+    converter->directOutput = c.direct;
+    converter->nameStem[0] = '\0';
+    EXPECT_EQ(converter->InputFileNameCheck(), c.result);
+    EXPECT_STREQ(converter->nameStem, c.stem);
+  }
+}
+
+TEST_F(JobSetupTest, NamesTooLongForTheScratchBuffersAreNoLoggerFiles) {
+  const std::string names[] = {std::string(258, 'N'), "a." + std::string(256, 'x'),
+                               std::string(255, 'B') + ".Q3"};
+  for (const std::string& name : names) {
+    ASSERT_LT(name.size(), kPathSize);
+    std::strcpy(converter->inputFilePath, name.c_str());
+    EXPECT_EQ(converter->InputFileNameCheck(), kBadExtension) << name.size();
+  }
+  // The longest base name a logger path can carry is a whole stem.
+  std::string longest = std::string(255, 'S') + ".Q38";
+  std::strcpy(converter->inputFilePath, longest.c_str());
+  converter->directOutput = 0;
+  ASSERT_EQ(converter->InputFileNameCheck(), kOk);
+  EXPECT_EQ(std::string(converter->nameStem), std::string(255, 'S'));
+}
+
 TEST_F(JobSetupTest, PathsTooLongForTheirFieldsAreRefused) {
   std::string longLogger = root + "/" + std::string(300, 'L') + ".Q38";
   EXPECT_EQ(Setup(longLogger.c_str(), dest.c_str()), kInputMissing);
@@ -138,6 +202,16 @@ TEST_F(JobSetupTest, PathsTooLongForTheirFieldsAreRefused) {
   std::string deeper = folderOfLength(251);  // + "\CSV\Day" fits, "\Month" not
   EXPECT_EQ(Setup(logger.c_str(), deeper.c_str(), 0), kOk);
   EXPECT_EQ(Setup(logger.c_str(), deeper.c_str(), 1), kSubfolderFailed);
+  std::string edge = folderOfLength(255);  // "\CSV" just fits, "\CSV\Day" not
+  EXPECT_EQ(Setup(logger.c_str(), edge.c_str(), 0), kSubfolderFailed);
+  EXPECT_TRUE(fs::is_directory(edge + "/CSV"));
+
+  // A logger path of exactly 259 bytes is a path like any other.
+  std::string longest = folderOfLength(250) + "/LOG_.Q38";
+  ASSERT_EQ(longest.size(), kPathSize - 1);
+  std::ofstream(longest) << "x";
+  EXPECT_EQ(Setup(longest.c_str(), dest.c_str()), kOk);
+  EXPECT_EQ(std::string(converter->inputFilePath), longest);
 }
 
 }  // namespace

@@ -9,6 +9,8 @@ namespace ravelo {
 Converter::Converter() {
   // Every field starts empty or zero; the handles say "no file".
   std::memset(static_cast<void*>(this), 0, sizeof *this);
+  // Zero is a valid descriptor on POSIX: no handle may start as one.
+  loggerFileHandle = csvReadHandle = outputHandle = platform::kNoFile;
   idNumber = 1;
   dayCntlType = 0;
   INIFileDelete();  // the batch of the defaults ends; the result is not used

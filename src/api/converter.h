@@ -76,6 +76,7 @@ class Converter {
   ResultCode CreateOutputFile(const char* baseName);
   ResultCode WriteOutputText(const char* text);
   ResultCode CloseOutputFile();
+  ResultCode FlushOutputFile();  // pending bytes written and forced to the disk
   ResultCode CommitOutputFile();
   static ResultCode DeleteFileIfExists(const char* path);
   static ResultCode RenameFileIfExists(const char* source, const char* target);

@@ -350,8 +350,10 @@ ResultCode Converter::FinishOutputFile() {
     }
   }
 
+  // The merged contents reach the disk before they replace the CSV file.
   CloseCsvReader();
-  ResultCode result = CloseOutputFile();
+  ResultCode result = FlushOutputFile();
+  if (result == kOk) result = CloseOutputFile();
   if (result != kOk) return result;
   return CommitOutputFile();
 }

@@ -48,7 +48,9 @@ void Converter::ResetOutputFile() {
 
 ResultCode Converter::CreateOutputFile(const char* baseName) {
   CloseOutputFile();
-  std::snprintf(outputName, sizeof outputName, "%s", baseName);
+  size_t nameLength = strnlen(baseName, sizeof outputName - 1);
+  std::memmove(outputName, baseName, nameLength);  // baseName may be outputName itself
+  outputName[nameLength] = '\0';
   const bool newFile = newCsvFile == 1;
   const ResultCode failure = newFile ? kCsvOpenFailed : kTmpOpenFailed;
   JoinPath(outputPath, outputFolder, baseName, newFile ? kCsvExtension : kTmpExtension);
@@ -101,25 +103,48 @@ ResultCode Converter::CloseOutputFile() {
   return result;
 }
 
+ResultCode Converter::FlushOutputFile() {
+  if (outputHandle == platform::kNoFile) return kWriteFailed;
+  if (outputPending > 0) {
+    uint32_t written = 0;
+    const bool ok = platform::FileWrite(outputHandle, outputBuffer, outputPending, &written) &&
+                    written == outputPending;
+    outputPending = 0;
+    if (!ok) {
+      CloseOutputFile();
+      return kWriteFailed;
+    }
+  }
+  if (!platform::FileFlush(outputHandle)) {
+    CloseOutputFile();
+    return kWriteFailed;
+  }
+  return kOk;
+}
+
 ResultCode Converter::CommitOutputFile() {
-  // Without the temporary file there is nothing to put in place: the CSV
-  // file must not be deleted.
+  // Without the temporary file there is nothing to put in place.
   if (!Exists(outputPath)) return kRenameFailed;
 
   // Another program may hold the CSV file for a while; wait for it.
   int attempt = 0;
-  while (DeleteFileIfExists(csvReadPath) != kOk) {
-    if (++attempt >= kDeleteAttempts) {
-      platform::SleepMilliseconds(kDeleteRetryMilliseconds);
-      return kDeleteFailed;
-    }
+  while (platform::FileIsHeld(csvReadPath)) {
     platform::SleepMilliseconds(kDeleteRetryMilliseconds);
+    if (++attempt >= kDeleteAttempts) return kDeleteFailed;
   }
-  ResultCode result = RenameFileIfExists(outputPath, csvReadPath);
-  // The CSV file is gone and the temporary file holds the only copy of its
-  // rows: it must survive the clean-up after the job.
-  if (result != kOk) keepOutputFile = true;
-  return result;
+
+  // One atomic step: at every moment the CSV file is either its old or its
+  // new complete contents.
+  if (!platform::FileRenameReplace(outputPath, csvReadPath)) {
+    // The CSV file is as it was; this job's rows are only in the temporary
+    // file, which the clean-up after the job must keep.
+    keepOutputFile = true;
+    return kRenameFailed;
+  }
+  // Make the new name durable. The file is in place whatever this says, so a
+  // failure here is not reported.
+  platform::FolderFlushOf(csvReadPath);
+  return kOk;
 }
 
 ResultCode Converter::DeleteFileIfExists(const char* path) {

@@ -25,6 +25,7 @@ enum class Op {
   kRenameNoReplace,
   kRenameReplace,
   kFolderFlush,
+  kIsHeld,        // a failure reads as "held by another program"
   kProfileRead,   // ProfileGetInt / ProfileGetString: fail as a missing file
   kProfileWrite,
   kCount

@@ -63,6 +63,11 @@ bool FileRenameNoReplace(const char* from, const char* to);
 // while another program holds `to` open; `to` is then unchanged.
 bool FileRenameReplace(const char* from, const char* to);
 
+// True while another program holds the file at path open, so that deleting
+// or replacing it would fail for that reason. False for a missing path and
+// for anything that is not a file.
+bool FileIsHeld(const char* path);
+
 // Forces the folder entry changes of the folder that holds path to the disk
 // (nothing to do where the system has no such notion).
 bool FolderFlushOf(const char* path);

@@ -322,6 +322,18 @@ bool FileRenameReplace(const char* from, const char* to) {
   return ok;
 }
 
+bool FileIsHeld(const char* path) {
+  if (RAVELO_INJECTED_FAILURE(kIsHeld, nullptr)) return true;
+  char p[kSystemPathSize];
+  if (!SystemPath(path, p)) return false;
+  struct stat st;
+  if (lstat(p, &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  int fd = -1;
+  if (!LockForRemoval(p, &fd)) return true;
+  CloseFd(fd);
+  return false;
+}
+
 bool FolderFlushOf(const char* path) {
   if (RAVELO_INJECTED_FAILURE(kFolderFlush, nullptr)) return false;
   char p[kSystemPathSize];

@@ -138,6 +138,21 @@ bool FileRenameReplace(const char* from, const char* to) {
   return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
 }
 
+bool FileIsHeld(const char* path) {
+  if (Injected(fault::Op::kIsHeld)) return true;
+  DWORD attributes = GetFileAttributesA(path);
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    return false;
+  }
+  // An open for deletion that shares nothing fails exactly while another
+  // open holds the file.
+  HANDLE file = CreateFileA(path, DELETE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                            nullptr);
+  if (file == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_SHARING_VIOLATION;
+  CloseHandle(file);
+  return false;
+}
+
 bool FolderFlushOf(const char*) {
   // Folder entries are written through by the system (and MoveFileEx was
   // asked to write through); there is nothing to force.
