@@ -6,6 +6,7 @@ Usage: python3 test_cli.py <path to libravelo.so>; the program is
 independently of the program, from the records of the logger files; Japanese
 texts are turned into code page 932 with iconv.
 """
+import functools
 import os
 import shutil
 import signal
@@ -42,6 +43,7 @@ def run(args, locale="C.UTF-8", cwd=None):
     return subprocess.run([RAVELO] + args, capture_output=True, env=env, cwd=cwd, timeout=120)
 
 
+@functools.lru_cache(maxsize=None)
 def cp932(text):
     r = subprocess.run(["iconv", "-f", "UTF-8", "-t", "CP932"], input=text.encode("utf-8"),
                        capture_output=True, check=True)
@@ -301,8 +303,10 @@ def test_sample_layout_and_values():
 
 # ---- info --------------------------------------------------------------------------
 
-def write_logger(path, records, memos=(b"",) * 6, data_start=1024, data_end=None, cut=0):
-    head = bytearray(data_start)
+def write_logger(path, records, memos=(b"",) * 6, data_start=1024, data_end=None, cut=0,
+                 header_size=None):
+    """The records follow a header of header_size bytes (data_start by default)."""
+    head = bytearray(data_start if header_size is None else header_size)
     head[0:2] = b"Q8"
     for i, m in enumerate(memos):
         head[486 + 16 * i:486 + 16 * i + len(m)] = m
@@ -370,7 +374,7 @@ def test_info_finds_broken_record_areas():
         (t, dict(data_end=1024 + 6 * 8 + 5), 0, None),
         (t, dict(data_end=1000), 1, ["dataEnd lies before dataStart"]),
         ([], dict(data_start=100), 1, ["code 14"]),
-        (t, dict(data_start=0x80000000, data_end=0x80000010), 1, ["code 15"]),
+        (t, dict(data_start=0x80000000, data_end=0x80000010, header_size=1024), 1, ["code 15"]),
     ]
     for records, options, expected_code, texts in cases:
         path = write_logger(os.path.join(TMP, "broken.Q38"), records, **options)
