@@ -350,10 +350,10 @@ ResultCode Converter::FinishOutputFile() {
     }
   }
 
-  // The merged contents reach the disk before they replace the CSV file.
+  // The merged contents reach the disk before they replace the CSV file;
+  // the commit closes the temporary file once it has the CSV file's name.
   CloseCsvReader();
   ResultCode result = FlushOutputFile();
-  if (result == kOk) result = CloseOutputFile();
   if (result != kOk) return result;
   return CommitOutputFile();
 }

@@ -137,8 +137,17 @@ ResultCode Converter::CommitOutputFile() {
   }
 
   // One atomic step: at every moment the CSV file is either its old or its
-  // new complete contents.
-  if (!platform::FileRenameReplace(outputPath, csvReadPath)) {
+  // new complete contents. A temporary file still open is renamed before it
+  // is let go, so that no other run can empty it in between.
+  bool replaced;
+  if (outputHandle != platform::kNoFile) {
+    replaced = platform::FileCloseReplacing(outputHandle, outputPath, csvReadPath);
+    outputHandle = platform::kNoFile;
+    outputPending = 0;
+  } else {
+    replaced = platform::FileRenameReplace(outputPath, csvReadPath);
+  }
+  if (!replaced) {
     // The CSV file is as it was; this job's rows are only in the temporary
     // file, which the clean-up after the job must keep.
     keepOutputFile = true;

@@ -67,6 +67,11 @@ bool FileRenameNoReplace(const char* from, const char* to);
 // while another program holds `to` open; `to` is then unchanged.
 bool FileRenameReplace(const char* from, const char* to);
 
+// Like FileRenameReplace for `from`, which is open as `file` (for writing,
+// by FileCreate): the name changes while the file is still held, so nobody
+// can take `from` in between; then `file` is closed, also on failure.
+bool FileCloseReplacing(FileHandle file, const char* from, const char* to);
+
 // True while another program holds the file at path open, so that deleting
 // or replacing it would fail for that reason. False for a missing path and
 // for anything that is not a file.

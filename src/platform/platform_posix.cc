@@ -336,6 +336,25 @@ bool FileRenameReplace(const char* from, const char* to) {
   return ok;
 }
 
+bool FileCloseReplacing(FileHandle file, const char* from, const char* to) {
+  const int fromFd = FdOf(file);
+  if (RAVELO_INJECTED_FAILURE(kRenameReplace, nullptr)) {
+    CloseFd(fromFd);
+    return false;
+  }
+  char f[kSystemPathSize];
+  char t[kSystemPathSize];
+  bool ok = SystemPath(from, f) && SystemPath(to, t);
+  int toFd = -1;
+  struct stat st;
+  if (ok && lstat(t, &st) == 0) ok = LockForRemoval(t, &toFd);
+  // Our own lock on `from` keeps everybody else out until it has its new name.
+  if (ok) ok = rename(f, t) == 0;
+  CloseFd(toFd);
+  CloseFd(fromFd);
+  return ok;
+}
+
 bool FileIsHeld(const char* path) {
   if (RAVELO_INJECTED_FAILURE(kIsHeld, nullptr)) return true;
   char p[kSystemPathSize];

@@ -144,6 +144,13 @@ bool FileRenameReplace(const char* from, const char* to) {
   return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
 }
 
+bool FileCloseReplacing(FileHandle file, const char* from, const char* to) {
+  // The file was opened without delete sharing, so it must be closed before
+  // it can be moved.
+  if (file != kNoFile) CloseHandle(ToHandle(file));
+  return FileRenameReplace(from, to);
+}
+
 bool FileIsHeld(const char* path) {
   if (Injected(fault::Op::kIsHeld)) return true;
   DWORD attributes = GetFileAttributesA(path);

@@ -1,0 +1,152 @@
+// Two processes converting into the same destination at once: no file is
+// ever corrupted or loses rows; a run ends with 0 or with a clear code, and
+// running the failed one again gives the expected files.
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+#include <gtest/gtest.h>
+
+#include "failure_scenarios.h"
+
+namespace ravelo::scenarios {
+namespace {
+
+constexpr int kRounds = 20;
+
+class Concurrent : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    std::error_code ignored;
+    fs::remove_all(root, ignored);
+  }
+
+  void WriteLogger(const std::string& name, const std::vector<Stamp>& rows, uint16_t value) {
+    q38::Writer w;
+    for (const Stamp& st : rows) {
+      q38::Record r;
+      r.year = st.year;
+      r.month = st.month;
+      r.day = st.day;
+      r.hour = st.hour;
+      r.minute = st.minute;
+      r.value = value;
+      w.Add(r);
+    }
+    w.Save(root + "/in/" + name);
+  }
+
+  void Prepare() {
+    std::error_code ignored;
+    fs::remove_all(root, ignored);
+    for (const char* d : {"/in", "/workA", "/workB", "/dest/CSV/Day"}) {
+      fs::create_directories(root + d);
+    }
+    std::ofstream(root + "/dest/CSV/Day/LOG_20240501.CSV", std::ios::binary)
+        << Head() << "2024/05/01,08:00:00,+0000.1\r\n2024/05/01,23:00:00,+0000.2\r\n";
+    std::ofstream(root + "/dest/CSV/Day/LOG_20240502.CSV", std::ios::binary)
+        << Head() << "2024/05/02,12:00:00,+0000.3\r\n";
+    // Many rows, so that the runs overlap in time.
+    std::vector<Stamp> a, b, c;
+    for (int m = 0; m < 60; ++m) {
+      a.push_back({2024, 5, 1, 10, m});
+      b.push_back({2024, 5, 1, 11, m});
+    }
+    for (int m = 0; m < 60; ++m) {
+      a.push_back({2024, 5, 2, 10, m});
+      b.push_back({2024, 5, 2, 11, m});
+      c.push_back({2024, 5, 3, 10, m});
+    }
+    WriteLogger("LOG_A.Q38", a, 11);
+    WriteLogger("LOG_B.Q38", b, 22);
+    WriteLogger("LOG_C.Q38", c, 33);
+  }
+
+  ResultCode Convert(const char* logger, const char* work) {
+    auto c = std::make_unique<Converter>();
+    c->Init((root + work).c_str(), 1, 0);
+    c->INIFileDelete();
+    return c->Proc((root + "/in/" + logger).c_str(), (root + "/dest").c_str(), 0, 1, 0);
+  }
+
+  Files Output() {
+    Files files;
+    std::string dest = root + "/dest/";
+    for (auto& e : fs::recursive_directory_iterator(dest)) {
+      if (e.is_regular_file()) files[e.path().string().substr(dest.size())] = Slurp(e.path());
+    }
+    return files;
+  }
+
+  // Runs both conversions at once in two processes; returns their results.
+  std::pair<int, int> AtOnce(const char* first, const char* second) {
+    int pipeFds[2];
+    EXPECT_EQ(pipe(pipeFds), 0);
+    std::fflush(nullptr);
+    pid_t pids[2];
+    const char* loggers[2] = {first, second};
+    const char* works[2] = {"/workA", "/workB"};
+    for (int i = 0; i < 2; ++i) {
+      pids[i] = fork();
+      if (pids[i] == 0) {
+        close(pipeFds[1]);
+        char go;
+        if (read(pipeFds[0], &go, 1) != 1) _exit(100);  // start together
+        _exit(Convert(loggers[i], works[i]));
+      }
+    }
+    close(pipeFds[0]);
+    EXPECT_EQ(write(pipeFds[1], "gg", 2), 2);
+    close(pipeFds[1]);
+    int results[2];
+    for (int i = 0; i < 2; ++i) {
+      int status = 0;
+      waitpid(pids[i], &status, 0);
+      results[i] = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    return {results[0], results[1]};
+  }
+
+  void Check(const char* first, const char* second) {
+    // The expected files: the two runs one after the other.
+    Prepare();
+    ASSERT_EQ(Convert(first, "/workA"), kOk);
+    ASSERT_EQ(Convert(second, "/workB"), kOk);
+    const Files expected = Output();
+
+    int failures = 0;
+    for (int round = 0; round < kRounds; ++round) {
+      SCOPED_TRACE("round " + std::to_string(round));
+      Prepare();
+      auto [a, b] = AtOnce(first, second);
+      for (int r : {a, b}) {
+        // Clear codes of a file another run holds: the CSV or temporary file
+        // cannot be opened or created, or stays held.
+        ASSERT_TRUE(r == kOk || r == kCsvOpenFailed || r == kTmpOpenFailed ||
+                    r == kDeleteFailed)
+            << "result " << r;
+      }
+      failures += (a != kOk) + (b != kOk);
+      if (a != kOk) {
+        ASSERT_EQ(Convert(first, "/workA"), kOk);
+      }
+      if (b != kOk) {
+        ASSERT_EQ(Convert(second, "/workB"), kOk);
+      }
+      Files out = Output();
+      ASSERT_EQ(out, expected);
+    }
+    std::printf("%s + %s: %d rounds, %d runs ended with a held file and were run again\n",
+                first, second, kRounds, failures);
+  }
+
+  std::string root = "/tmp/ravelo-concurrent-" + std::to_string(getpid());
+};
+
+TEST_F(Concurrent, TwoRunsIntoTheSameDayFiles) { Check("LOG_A.Q38", "LOG_B.Q38"); }
+
+TEST_F(Concurrent, TwoRunsIntoDifferentDayFiles) { Check("LOG_A.Q38", "LOG_C.Q38"); }
+
+}  // namespace
+}  // namespace ravelo::scenarios
