@@ -152,11 +152,17 @@ TEST_F(IniFiles, CountBelowZeroListsEveryPath) {
 }
 
 TEST_F(IniFiles, FailedWritesAreReported) {
+  // The count and the path are written in one step: a failed write leaves
+  // the listing as it was, never a count without its path.
   fault::FailOp(fault::Op::kProfileWrite, 1);
   EXPECT_EQ(Add(kCsv, Date(2024, 5, 5)), Converter::kIniWriteFailed);
+  EXPECT_FALSE(fs::exists(Sys(Ini("Day", 5))));
   fault::Reset();
-  fault::FailOp(fault::Op::kProfileWrite, 2);
-  EXPECT_EQ(Add(kCsv + "2", Date(2024, 5, 6)), Converter::kIniWriteFailed);
+  ASSERT_EQ(Add(kCsv, Date(2024, 5, 5)), 1);
+  fault::Reset();
+  fault::FailOp(fault::Op::kProfileWrite, 1);
+  EXPECT_EQ(Add(kCsv + "2", Date(2024, 5, 5)), Converter::kIniWriteFailed);
+  EXPECT_EQ(Text(Ini("Day", 5)), "[FILE_INFO]\r\nFILE_COUNT=1\r\nFILE_PATH1=" + kCsv + "\r\n");
 
   // A work folder that does not exist, or one too long for any INI path.
   fault::Reset();

@@ -145,6 +145,47 @@ TEST_F(Profile, LinesBeforeTheFirstSectionAndOddLines) {
             "top=1\r\n[A]\r\ny=v\r\n=emptykey\r\n[unterminated\r\nz=9\r\nx=new\r\n[B]\r\nb=1\r\n#hash\r\n");
 }
 
+// Several keys in one rewrite give the text of as many single writes in a
+// row, for every place the keys can stand.
+TEST_F(Profile, SeveralKeysGiveTheTextOfSingleWrites) {
+  const char* const starts[] = {
+      nullptr,  // no file
+      "",
+      "[FILE_INFO]\r\nFILE_COUNT=1\r\nFILE_PATH1=a\r\n",
+      "[OTHER]\r\nx=1\r\n[FILE_INFO]\r\nFILE_PATH2=old\r\n[LAST]\r\ny=2\r\n",
+      "top=1\r\n[other]\r\n",
+      "[file_info]\r\n file_count = 7 \r\n[FILE_INFO]\r\nFILE_COUNT=9\r\n",
+  };
+  const char* const keys[] = {"FILE_COUNT", "FILE_PATH2"};
+  const char* const values[] = {"2", "C:\\dest\\b.CSV"};
+  for (const char* start : starts) {
+    SCOPED_TRACE(start == nullptr ? "<none>" : start);
+    fs::remove(ini_);
+    if (start != nullptr) Put(start);
+    ASSERT_TRUE(Write("FILE_INFO", keys[0], values[0]));
+    ASSERT_TRUE(Write("FILE_INFO", keys[1], values[1]));
+    const std::string expected = Text();
+
+    fs::remove(ini_);
+    if (start != nullptr) Put(start);
+    ASSERT_TRUE(ProfileWriteStrings("FILE_INFO", keys, values, 2, ini_.c_str()));
+    EXPECT_EQ(Text(), expected);
+    EXPECT_EQ(FilesInFolder(), 1);
+  }
+
+  // The same keys twice, no keys, too many keys and a bad value are refused
+  // and change nothing.
+  Put("[A]\r\nk=1\r\n");
+  const char* const twice[] = {"k", " K "};
+  const char* const bad[] = {"1", "line\nend"};
+  const char* const five[] = {"a", "b", "c", "d", "e"};
+  EXPECT_FALSE(ProfileWriteStrings("A", twice, values, 2, ini_.c_str()));
+  EXPECT_FALSE(ProfileWriteStrings("A", keys, values, 0, ini_.c_str()));
+  EXPECT_FALSE(ProfileWriteStrings("A", five, five, 5, ini_.c_str()));
+  EXPECT_FALSE(ProfileWriteStrings("A", keys, bad, 2, ini_.c_str()));
+  EXPECT_EQ(Text(), "[A]\r\nk=1\r\n");
+}
+
 TEST_F(Profile, SameValueLeavesTheFileUntouched) {
   const std::string original = "[A]\nx=v  \n\n[B]\ny=  w\n";
   Put(original);

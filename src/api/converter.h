@@ -65,6 +65,8 @@ class Converter {
   ResultCode PlaceRowInMerge(RowBuffer* row);
   ResultCode WriteLeadingLines();
   ResultCode WriteExistingPairIfChanged();
+  bool SameColumnsAsPrevious() const;
+  void ResetColumns();
   ResultCode ReadExistingUnitLine(ResultCode* readResult);
 
   // ---- Output files -----------------------------------------------------
@@ -110,6 +112,13 @@ class Converter {
   // ---- Rows ---------------------------------------------------------------
   RowBuffer rows[2];
   int32_t currentRow;
+  // Rows with the same channels in the same modes have the same header and
+  // unit lines, which are then neither built nor compared again. rowColumns[i]
+  // names the columns whose lines rows[i] holds, writtenColumns those of the
+  // pair last written into a merge from a row; 0 names none.
+  uint64_t rowColumns[2];
+  uint64_t lastColumns;
+  uint64_t writtenColumns;
 
   // ---- Logger file reader -------------------------------------------------
   platform::FileHandle loggerFileHandle;

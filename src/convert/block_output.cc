@@ -5,10 +5,12 @@
 // the temporary file, and the temporary file replaces the CSV file when the
 // output moves on or the input ends. At most one existing line is read ahead
 // (heldLine); nothing is ever loaded whole.
+#include <bit>
 #include <cstdio>
 #include <cstring>
 
 #include "api/converter.h"
+#include "convert/field_format.h"
 
 namespace ravelo {
 namespace {
@@ -81,16 +83,32 @@ bool ReadDecimal(const char* text, int32_t* value) {
 }  // namespace
 
 void Converter::MakeFileBaseName(RowBuffer* row) const {
-  std::snprintf(row->fileBaseName, sizeof row->fileBaseName, "%s", nameStem);
+  const size_t stemLength = strnlen(nameStem, sizeof row->fileBaseName - 1);
+  std::memcpy(row->fileBaseName, nameStem, stemLength);
+  row->fileBaseName[stemLength] = '\0';
   if (directOutput != 0) return;
-  size_t used = std::strlen(row->fileBaseName);
   const LoggerTimestamp& t = row->timestamp;
-  if (csvFileKind == 0) {
-    std::snprintf(row->fileBaseName + used, sizeof row->fileBaseName - used, "%4d%02d%02d",
-                  t.year, t.month, t.day);
+  char* date = row->fileBaseName + stemLength;
+  const size_t room = sizeof row->fileBaseName - stemLength;
+  const bool monthOnly = csvFileKind != 0;
+  if (room > kDateSuffixLength[monthOnly ? 1 : 0] && t.year >= 1000 && t.year <= 9999 &&
+      t.month >= 0 && t.month <= 99 && t.day >= 0 && t.day <= 99) {
+    // "%4d%02d%02d" or "%4d%02d" of parts that fill their widths exactly.
+    std::memcpy(date, kTwoDigits[t.year / 100], 2);
+    std::memcpy(date + 2, kTwoDigits[t.year % 100], 2);
+    std::memcpy(date + 4, kTwoDigits[t.month], 2);
+    if (monthOnly) {
+      date[6] = '\0';
+    } else {
+      std::memcpy(date + 6, kTwoDigits[t.day], 2);
+      date[8] = '\0';
+    }
+    return;
+  }
+  if (monthOnly) {
+    std::snprintf(date, room, "%4d%02d", t.year, t.month);
   } else {
-    std::snprintf(row->fileBaseName + used, sizeof row->fileBaseName - used, "%4d%02d", t.year,
-                  t.month);
+    std::snprintf(date, room, "%4d%02d%02d", t.year, t.month, t.day);
   }
 }
 
@@ -126,6 +144,7 @@ ResultCode Converter::WriteExistingPairIfChanged() {
   if (result != kOk) return result;
   std::memcpy(writtenHeaderLine, existingHeaderLine, sizeof writtenHeaderLine);
   std::memcpy(writtenUnitLine, existingUnitLine, sizeof writtenUnitLine);
+  writtenColumns = 0;
   return kOk;
 }
 
@@ -184,6 +203,7 @@ ResultCode Converter::StartOutputFile(RowBuffer* row) {
   existingUnitLine[0] = '\0';
   writtenHeaderLine[0] = '\0';
   writtenUnitLine[0] = '\0';
+  writtenColumns = 0;
   heldLine[0] = '\0';
   std::memset(&lineTimestamp, 0, sizeof lineTimestamp);
 
@@ -268,15 +288,49 @@ ResultCode Converter::PlaceRowInMerge(RowBuffer* row) {
     if (read == kEndOfInput) break;
   }
 
-  if (std::strcmp(row->headerLine, writtenHeaderLine) != 0 ||
-      std::strcmp(row->unitLine, writtenUnitLine) != 0) {
-    ResultCode result = WriteOutputText(row->headerLine);
-    if (result == kOk) result = WriteOutputText(row->unitLine);
-    if (result != kOk) return result;
-    std::memcpy(writtenHeaderLine, row->headerLine, std::strlen(row->headerLine) + 1);
-    std::memcpy(writtenUnitLine, row->unitLine, std::strlen(row->unitLine) + 1);
+  const uint64_t columns = rowColumns[row == &rows[0] ? 0 : 1];
+  if (columns == 0 || columns != writtenColumns) {
+    if (std::strcmp(row->headerLine, writtenHeaderLine) != 0 ||
+        std::strcmp(row->unitLine, writtenUnitLine) != 0) {
+      ResultCode result = WriteOutputText(row->headerLine);
+      if (result == kOk) result = WriteOutputText(row->unitLine);
+      if (result != kOk) return result;
+      std::memcpy(writtenHeaderLine, row->headerLine, std::strlen(row->headerLine) + 1);
+      std::memcpy(writtenUnitLine, row->unitLine, std::strlen(row->unitLine) + 1);
+    }
+    writtenColumns = columns;
   }
   return WriteOutputText(row->dataLine);
+}
+
+void Converter::ResetColumns() {
+  rowColumns[0] = rowColumns[1] = 0;
+  lastColumns = 0;
+  writtenColumns = 0;
+}
+
+// True when the current row has the channels of the previous row, each in the
+// same mode, and the previous row's lines were made for them.
+bool Converter::SameColumnsAsPrevious() const {
+  const RowBuffer& row = rows[currentRow];
+  const RowBuffer& previous = rows[1 - currentRow];
+  if (rowColumns[1 - currentRow] == 0 || previous.recordCount != row.recordCount ||
+      std::memcmp(previous.channelMask, row.channelMask, sizeof row.channelMask) != 0) {
+    return false;
+  }
+  int32_t count = 0;
+  for (int byteIndex = 0; byteIndex < kChannelCount / 8; ++byteIndex) {
+    uint32_t bits = row.channelMask[byteIndex];
+    while (bits != 0) {
+      if (count >= row.recordCount) return true;
+      const int lead = std::countl_zero(static_cast<uint8_t>(bits));
+      const int channel = byteIndex * 8 + lead;
+      if (row.channelValues[channel].mode != previous.channelValues[channel].mode) return false;
+      ++count;
+      bits &= ~(0x80u >> lead);
+    }
+  }
+  return true;
 }
 
 ResultCode Converter::OutputRow() {
@@ -289,8 +343,19 @@ ResultCode Converter::OutputRow() {
   if (directOutput == 0 && std::strlen(nameStem) + kDateSuffixLength[kind] >= kNameSize) {
     return kCsvOpenFailed;
   }
-  BuildHeaderLine(row);
-  BuildUnitLine(row);
+  // The header and unit lines only change with the columns.
+  const bool sameColumns = SameColumnsAsPrevious();
+  if (sameColumns) {
+    if (rowColumns[currentRow] != rowColumns[1 - currentRow]) {
+      std::memcpy(row->headerLine, previous->headerLine, std::strlen(previous->headerLine) + 1);
+      std::memcpy(row->unitLine, previous->unitLine, std::strlen(previous->unitLine) + 1);
+      rowColumns[currentRow] = rowColumns[1 - currentRow];
+    }
+  } else {
+    BuildHeaderLine(row);
+    BuildUnitLine(row);
+    rowColumns[currentRow] = ++lastColumns;
+  }
   BuildDataLine(row);
   MakeFileBaseName(row);
 
@@ -315,8 +380,9 @@ ResultCode Converter::OutputRow() {
 
   if (newCsvFile == 0) return PlaceRowInMerge(row);
 
-  if (newFileStarted || std::strcmp(row->headerLine, previous->headerLine) != 0 ||
-      std::strcmp(row->unitLine, previous->unitLine) != 0) {
+  if (newFileStarted ||
+      (!sameColumns && (std::strcmp(row->headerLine, previous->headerLine) != 0 ||
+                        std::strcmp(row->unitLine, previous->unitLine) != 0))) {
     ResultCode result = WriteOutputText(row->headerLine);
     if (result == kOk) result = WriteOutputText(row->unitLine);
     if (result != kOk) return result;

@@ -4,6 +4,7 @@
 // the exhaustive test over every raw value of every mode shows.
 #include "convert/field_format.h"
 
+#include <bit>
 #include <cstring>
 
 #include "convert/measurement_kinds.h"
@@ -81,9 +82,80 @@ constexpr RuleTable MakeRuleTable() {
 
 constexpr RuleTable kRuleTable = MakeRuleTable();
 
+// FormatRawNumber's limits: texts of at most 8 characters, at most 4 decimals.
+constexpr bool RulesFitRawNumbers() {
+  for (const FieldRule& r : kRuleTable.rules) {
+    if (r.kind == FieldKind::kNumber && (r.width > 8 || r.decimals > 4)) return false;
+  }
+  return true;
+}
+static_assert(RulesFitRawNumbers());
+
 // Two-digit time part, printf "%02d".
 inline uint32_t TimePart(char* out, int64_t part) {
+  if (part >= 0 && part <= 99) {
+    std::memcpy(out, kTwoDigits[static_cast<int>(part)], 2);
+    return 2;
+  }
   return FormatScaledInteger(out, part, 0, 2, false, true);
+}
+
+// The number of a raw word as rule formats it: the same bytes as
+// FormatScaledInteger, for |raw| <= 65535 and at most 4 decimals, made in
+// one 64-bit word without branching on the value.
+//
+// The word holds 8 characters, the first in its lowest byte. It is built
+// right-aligned: the five digits of the magnitude, zero padded, with the point
+// before the last `decimals` of them, in its top bytes and the padding
+// character below them. Zero padding puts the sign on the first character of
+// the text; blank padding turns the leading zeros of the integer part into
+// blanks and puts the sign before its first digit. The text is then shifted
+// down to the lowest byte and stored as one 8-byte piece: every rule's text
+// has at most 8 characters, and out needs room for 8 bytes.
+inline uint32_t FormatRawNumber(char* out, int32_t raw, const FieldRule& rule) {
+  if constexpr (std::endian::native != std::endian::little) {
+    return FormatScaledInteger(out, raw, rule.decimals, rule.width, rule.plusFlag, rule.zeroPad);
+  }
+  const bool negative = raw < 0;
+  const uint32_t magnitude = static_cast<uint32_t>(negative ? -raw : raw);
+  const uint32_t decimals = rule.decimals;
+
+  const uint32_t low = magnitude % 10000;
+  uint16_t high, lowest;
+  std::memcpy(&high, kTwoDigits[static_cast<int>(low / 100)], 2);
+  std::memcpy(&lowest, kTwoDigits[static_cast<int>(low % 100)], 2);
+  uint64_t block = ('0' + magnitude / 10000) | (uint64_t{high} << 8) | (uint64_t{lowest} << 24);
+  uint32_t blockLength = 5;
+  if (decimals > 0) {
+    const uint32_t pointAt = 8 * (5 - decimals);
+    const uint64_t integerMask = (uint64_t{1} << pointAt) - 1;
+    block = (block & integerMask) | (uint64_t{'.'} << pointAt) | ((block & ~integerMask) << 8);
+    blockLength = 6;
+  }
+  const uint64_t fill = rule.zeroPad ? 0x3030303030303030u : 0x2020202020202020u;
+  const uint32_t padBits = 8 * (8 - blockLength);
+  uint64_t word = (block << padBits) | (fill & ((uint64_t{1} << padBits) - 1));
+
+  const uint32_t significant = 1u + (magnitude >= 10) + (magnitude >= 100) +
+                               (magnitude >= 1000) + (magnitude >= 10000);
+  const uint32_t integerLength = significant > decimals ? significant - decimals : 1;
+  const uint32_t bodyLength = integerLength + (decimals > 0 ? decimals + 1 : 0);
+  const uint64_t sign = negative ? '-' : (rule.plusFlag ? '+' : 0);
+  const uint32_t length = bodyLength + (sign != 0 ? 1 : 0);
+  const uint32_t total = rule.width > length ? rule.width : length;
+
+  uint32_t signAt;
+  if (rule.zeroPad) {
+    signAt = 8 * (8 - total);
+  } else {
+    const uint64_t leading = (uint64_t{1} << (8 * (8 - bodyLength))) - 1;
+    word = (word & ~leading) | (0x2020202020202020u & leading);
+    signAt = 8 * (8 - bodyLength - 1);
+  }
+  if (sign != 0) word = (word & ~(uint64_t{0xFF} << signAt)) | (sign << signAt);
+  word >>= 8 * (8 - total);
+  std::memcpy(out, &word, 8);
+  return total;
 }
 
 }  // namespace
@@ -131,10 +203,9 @@ uint32_t FormatField(int32_t mode, uint16_t value, const LoggerTimestamp& rowTim
     case FieldKind::kNumber: {
       out[at++] = ',';
       if (rule.fixedSign) out[at++] = rule.fixedSign;
-      const int64_t raw = rule.signedRaw ? static_cast<int64_t>(static_cast<int16_t>(value))
-                                         : static_cast<int64_t>(value);
-      return at + FormatScaledInteger(out + at, raw, rule.decimals, rule.width, rule.plusFlag,
-                                      rule.zeroPad);
+      const int32_t raw = rule.signedRaw ? static_cast<int32_t>(static_cast<int16_t>(value))
+                                         : static_cast<int32_t>(value);
+      return at + FormatRawNumber(out + at, raw, rule);
     }
     case FieldKind::kCompassPoint: {
       // The record loop rejects any other value; should one get here it reads
@@ -151,6 +222,16 @@ uint32_t FormatField(int32_t mode, uint16_t value, const LoggerTimestamp& rowTim
       const int64_t hour = rowTime.hour == 0 ? 24 : rowTime.hour;
       const int64_t t = hour * 3600 + static_cast<int64_t>(rowTime.minute) * 60 +
                         rowTime.second + static_cast<int16_t>(value);
+      if (t >= 0 && t <= INT32_MAX) {  // the usual case, in cheaper arithmetic
+        const uint32_t u = static_cast<uint32_t>(t);
+        out[at++] = ',';
+        at += TimePart(out + at, (u / 3600) % 24);
+        out[at++] = ':';
+        at += TimePart(out + at, (u % 3600) / 60);
+        out[at++] = ':';
+        at += TimePart(out + at, u % 60);
+        return at;
+      }
       out[at++] = ',';
       at += TimePart(out + at, (t / 3600) % 24);
       out[at++] = ':';

@@ -19,6 +19,19 @@ namespace ravelo {
 // format's ranges (a negative hour) can make 12, such as ",-23:-59:-59".
 inline constexpr uint32_t kMaxFieldLength = 12;
 
+// "00" to "99": the two digits of each number below 100.
+struct TwoDigitTable {
+  char digits[100][2];
+  constexpr TwoDigitTable() : digits{} {
+    for (int i = 0; i < 100; ++i) {
+      digits[i][0] = static_cast<char>('0' + i / 10);
+      digits[i][1] = static_cast<char>('0' + i % 10);
+    }
+  }
+  constexpr const char* operator[](int i) const { return digits[i]; }
+};
+inline constexpr TwoDigitTable kTwoDigits;
+
 // How the raw value of a mode becomes its field (one rule per mode, kept in
 // field_format.cc).
 enum class FieldKind : uint8_t {
@@ -47,7 +60,8 @@ uint32_t FormatScaledInteger(char* out, int64_t value, uint32_t decimals, uint32
 // Writes the field of one channel, its leading comma included, into out (at
 // least kMaxFieldLength bytes) and returns its length; 0 for an undefined
 // mode. rowTime is the row's timestamp, used by the times of occurrence. No
-// terminating zero.
+// terminating zero; the bytes of out past the field are left undefined (they
+// may serve as scratch), none past kMaxFieldLength is touched.
 uint32_t FormatField(int32_t mode, uint16_t value, const LoggerTimestamp& rowTime, char* out);
 
 }  // namespace ravelo

@@ -9,6 +9,7 @@
 // minute and second 0..63). For a row outside those ranges the data line
 // still never passes its field: a field that would not fit is left out,
 // together with all after it.
+#include <bit>
 #include <cstring>
 
 #include "api/converter.h"
@@ -32,16 +33,56 @@ inline const MeasurementKind* KindOf(int32_t mode) {
 }
 
 // Calls part(channel) for each channel present, in ascending order, until
-// recordCount channels have been met.
+// recordCount channels have been met. Only the set bits of the mask are
+// visited: channel c is bit 0x80 >> (c % 8) of byte c / 8.
 template <typename Part>
 inline void WalkChannels(const RowBuffer& row, Part part) {
   int32_t count = 0;
-  for (int channel = 0; channel < kChannelCount && count < row.recordCount; ++channel) {
-    const ChannelBit& bit = channelBitTable[channel];
-    if ((row.channelMask[bit.byteIndex] & bit.mask) == 0) continue;
-    part(channel);
-    ++count;
+  for (int byteIndex = 0; byteIndex < kChannelCount / 8; ++byteIndex) {
+    uint32_t bits = row.channelMask[byteIndex];
+    while (bits != 0) {
+      if (count >= row.recordCount) return;
+      const int lead = std::countl_zero(static_cast<uint8_t>(bits));
+      part(byteIndex * 8 + lead);
+      ++count;
+      bits &= ~(0x80u >> lead);
+    }
   }
+}
+
+// "%4d/%02d/%02d,%02d:%02d:%02d" of the row's time. Returns its length.
+inline uint32_t FormatRowTime(char* line, const LoggerTimestamp& time) {
+  if (time.year >= 1000 && time.year <= 9999 && time.month >= 0 && time.month <= 99 &&
+      time.day >= 0 && time.day <= 99 && time.hour >= 0 && time.hour <= 99 &&
+      time.minute >= 0 && time.minute <= 99 && time.second >= 0 && time.second <= 99) {
+    // Every part has its full width: no padding, no sign.
+    std::memcpy(line, kTwoDigits[time.year / 100], 2);
+    std::memcpy(line + 2, kTwoDigits[time.year % 100], 2);
+    line[4] = '/';
+    std::memcpy(line + 5, kTwoDigits[time.month], 2);
+    line[7] = '/';
+    std::memcpy(line + 8, kTwoDigits[time.day], 2);
+    line[10] = ',';
+    std::memcpy(line + 11, kTwoDigits[time.hour], 2);
+    line[13] = ':';
+    std::memcpy(line + 14, kTwoDigits[time.minute], 2);
+    line[16] = ':';
+    std::memcpy(line + 17, kTwoDigits[time.second], 2);
+    return 19;
+  }
+  uint32_t at = 0;
+  at += FormatScaledInteger(line + at, time.year, 0, 4, false, false);
+  line[at++] = '/';
+  at += FormatScaledInteger(line + at, time.month, 0, 2, false, true);
+  line[at++] = '/';
+  at += FormatScaledInteger(line + at, time.day, 0, 2, false, true);
+  line[at++] = ',';
+  at += FormatScaledInteger(line + at, time.hour, 0, 2, false, true);
+  line[at++] = ':';
+  at += FormatScaledInteger(line + at, time.minute, 0, 2, false, true);
+  line[at++] = ':';
+  at += FormatScaledInteger(line + at, time.second, 0, 2, false, true);
+  return at;
 }
 
 }  // namespace
@@ -80,19 +121,7 @@ void Converter::BuildDataLine(RowBuffer* row) {
   char* line = row->dataLine;
   const LoggerTimestamp& time = row->timestamp;
 
-  // "%4d/%02d/%02d,%02d:%02d:%02d"
-  uint32_t at = 0;
-  at += FormatScaledInteger(line + at, time.year, 0, 4, false, false);
-  line[at++] = '/';
-  at += FormatScaledInteger(line + at, time.month, 0, 2, false, true);
-  line[at++] = '/';
-  at += FormatScaledInteger(line + at, time.day, 0, 2, false, true);
-  line[at++] = ',';
-  at += FormatScaledInteger(line + at, time.hour, 0, 2, false, true);
-  line[at++] = ':';
-  at += FormatScaledInteger(line + at, time.minute, 0, 2, false, true);
-  line[at++] = ':';
-  at += FormatScaledInteger(line + at, time.second, 0, 2, false, true);
+  uint32_t at = FormatRowTime(line, time);
 
   // Room for the longest field, "\r\n" and the zero.
   constexpr uint32_t kLastFieldStart = kDataLineSize - kMaxFieldLength - 3;

@@ -46,6 +46,7 @@ ResultCode Converter::RunConversion(const char* inputPath, const char* destPath,
     row.dataLine[0] = '\0';
   }
   currentRow = 0;
+  ResetColumns();
   outputName[0] = '\0';
 
   LoggerRecord record;

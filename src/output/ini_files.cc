@@ -85,10 +85,10 @@ int32_t Converter::INIFileEntryAdd(const char* csvPath, const LoggerTimestamp& t
   char key[32];
   std::snprintf(text, sizeof text, "%d", number);
   std::snprintf(key, sizeof key, "%s%d", kPathKey, number);
-  if (!platform::ProfileWriteString(kSection, kCountKey, text, iniPath) ||
-      !platform::ProfileWriteString(kSection, key, csvPath, iniPath)) {
-    return kIniWriteFailed;
-  }
+  // The count and the path change together.
+  const char* const keys[2] = {kCountKey, key};
+  const char* const values[2] = {text, csvPath};
+  if (!platform::ProfileWriteStrings(kSection, keys, values, 2, iniPath)) return kIniWriteFailed;
   return 1;
 }
 

@@ -111,4 +111,12 @@ uint32_t ProfileGetString(const char* section, const char* key, const char* defa
 bool ProfileWriteString(const char* section, const char* key, const char* value,
                         const char* file);
 
+// Sets count (1..4) different keys of one section to their values, with the
+// text that as many ProfileWriteString calls in that order would give. On
+// POSIX the file changes in one rewrite, from the old text to the text with
+// every key set; on Windows the keys are written one after the other, and a
+// failure stops at the key that failed.
+bool ProfileWriteStrings(const char* section, const char* const* keys, const char* const* values,
+                         int count, const char* file);
+
 }  // namespace ravelo::platform

@@ -216,4 +216,13 @@ bool ProfileWriteString(const char* section, const char* key, const char* value,
   return WritePrivateProfileStringA(section, key, value, file) != FALSE;
 }
 
+bool ProfileWriteStrings(const char* section, const char* const* keys, const char* const* values,
+                         int count, const char* file) {
+  if (keys == nullptr || values == nullptr || count < 1 || count > 4) return false;
+  for (int i = 0; i < count; ++i) {
+    if (!ProfileWriteString(section, keys[i], values[i], file)) return false;
+  }
+  return true;
+}
+
 }  // namespace ravelo::platform

@@ -315,52 +315,84 @@ class TextWriter {
   char buffer_[8192];
 };
 
-// The new text: the old one with key set to value, in the rewritten form.
-void WriteNewText(TextWriter& out, const char* text, size_t size, Span section, Span key, Span value,
-                  const Found& found) {
+// The keys of one rewrite; at most kMaxWriteKeys, all different.
+constexpr int kMaxWriteKeys = 4;
+struct KeyChange {
+  Span key;
+  Span value;
+  Found found;
+};
+
+// The new text: the old one with each key set to its value, in the
+// rewritten form. The same text as setting the keys one after the other.
+void WriteNewText(TextWriter& out, const char* text, size_t size, Span section,
+                  const KeyChange* changes, int count) {
   LineReader lines(text, size);
   Line line;
   bool inSection = section.n == 0;
-  bool done = false;
+  bool done = false;  // the section has been written with every key
+  auto appendMissing = [&] {
+    for (int i = 0; i < count; ++i) {
+      if (!changes[i].found.key) out.Key(changes[i].key, true, changes[i].value);
+    }
+  };
   while (lines.Next(&line)) {
     if (line.kind == LineKind::kSection) {
-      if (inSection && !done) {  // the end of the section: the key goes here
-        out.Key(key, true, value);
+      if (inSection && !done) {  // the end of the section: new keys go here
+        appendMissing();
         done = true;
       }
       inSection = !done && SameName(line.name, section);
       out.Section(line.name);
       continue;
     }
-    if (inSection && !done && found.key && line.name.p == found.keyLine.name.p) {
-      out.Key(line.name, true, value);  // the spelling in the file stays
-      done = true;
-      continue;
+    bool replaced = false;
+    if (inSection && !done) {
+      for (int i = 0; i < count && !replaced; ++i) {
+        if (changes[i].found.key && line.name.p == changes[i].found.keyLine.name.p) {
+          out.Key(line.name, true, changes[i].value);  // the spelling in the file stays
+          replaced = true;
+        }
+      }
     }
-    out.Key(line.name, line.hasValue, line.value);
+    if (!replaced) out.Key(line.name, line.hasValue, line.value);
   }
   if (!done) {
     if (!inSection) out.Section(section);
-    out.Key(key, true, value);
+    appendMissing();
   }
 }
 
-bool WriteProfile(const char* section, const char* key, const char* value, const char* file) {
-  if (section == nullptr || key == nullptr || value == nullptr) return false;
-  const Span sectionName = Trim(SpanOf(section));
-  const Span keyName = Trim(SpanOf(key));
-  Span newValue = SpanOf(value);
-  while (newValue.n > 0 && IsBlank(newValue.p[0])) {
-    ++newValue.p;
-    --newValue.n;
-  }
+bool ValidKeyChange(Span sectionName, Span keyName, Span newValue) {
   // Line ends inside a name or value would make other lines of it; a key
   // with "=" or a section with "]" could not be found again.
-  if (keyName.n == 0 || Contains(sectionName, '\r') || Contains(sectionName, '\n') ||
-      Contains(sectionName, ']') || Contains(keyName, '\r') || Contains(keyName, '\n') ||
-      Contains(keyName, '=') || (keyName.p[0] == '[') || Contains(newValue, '\r') ||
-      Contains(newValue, '\n')) {
+  return !(keyName.n == 0 || Contains(sectionName, '\r') || Contains(sectionName, '\n') ||
+           Contains(sectionName, ']') || Contains(keyName, '\r') || Contains(keyName, '\n') ||
+           Contains(keyName, '=') || (keyName.p[0] == '[') || Contains(newValue, '\r') ||
+           Contains(newValue, '\n'));
+}
+
+bool WriteProfile(const char* section, const char* const* keys, const char* const* values,
+                  int count, const char* file) {
+  if (section == nullptr || keys == nullptr || values == nullptr || count < 1 ||
+      count > kMaxWriteKeys) {
     return false;
+  }
+  const Span sectionName = Trim(SpanOf(section));
+  KeyChange changes[kMaxWriteKeys];
+  for (int i = 0; i < count; ++i) {
+    if (keys[i] == nullptr || values[i] == nullptr) return false;
+    changes[i].key = Trim(SpanOf(keys[i]));
+    Span newValue = SpanOf(values[i]);
+    while (newValue.n > 0 && IsBlank(newValue.p[0])) {
+      ++newValue.p;
+      --newValue.n;
+    }
+    changes[i].value = newValue;
+    if (!ValidKeyChange(sectionName, changes[i].key, newValue)) return false;
+    for (int j = 0; j < i; ++j) {
+      if (SameName(changes[j].key, changes[i].key)) return false;
+    }
   }
   char target[kSystemPathSize];
   if (!SystemPath(file, target)) return false;
@@ -369,11 +401,15 @@ bool WriteProfile(const char* section, const char* key, const char* value, const
   size_t size = 0;
   ReadResult r = ReadText(target, &size);
   if (r == ReadResult::kFailed || r == ReadResult::kTooBig) return false;
-  const Found found = Find(fileText, size, sectionName, keyName);
-  if (found.key && found.keyLine.hasValue && found.keyLine.value.n == newValue.n &&
-      memcmp(found.keyLine.value.p, newValue.p, newValue.n) == 0) {
-    return true;  // nothing changes: the file stays as it is
+  bool unchanged = true;
+  for (int i = 0; i < count; ++i) {
+    KeyChange& c = changes[i];
+    c.found = Find(fileText, size, sectionName, c.key);
+    unchanged = unchanged && c.found.key && c.found.keyLine.hasValue &&
+                c.found.keyLine.value.n == c.value.n &&
+                memcmp(c.found.keyLine.value.p, c.value.p, c.value.n) == 0;
   }
+  if (unchanged) return true;  // nothing changes: the file stays as it is
 
   // A temporary file beside the target, with the target's permissions.
   char temp[kSystemPathSize];
@@ -389,7 +425,7 @@ bool WriteProfile(const char* section, const char* key, const char* value, const
   if (r == ReadResult::kRead && size > 0 && stat(target, &st) == 0) fchmod(fd, st.st_mode & 07777);
 
   TextWriter out(fd);
-  WriteNewText(out, fileText, size, sectionName, keyName, newValue, found);
+  WriteNewText(out, fileText, size, sectionName, changes, count);
   bool ok = out.Flush() && fsync(fd) == 0;
   ok = close(fd) == 0 && ok;
   ok = ok && rename(temp, target) == 0;
@@ -455,7 +491,13 @@ uint32_t ProfileGetString(const char* section, const char* key, const char* defa
 
 bool ProfileWriteString(const char* section, const char* key, const char* value, const char* file) {
   if (RAVELO_INJECTED_FAILURE(kProfileWrite)) return false;
-  return WriteProfile(section, key, value, file);
+  return WriteProfile(section, &key, &value, 1, file);
+}
+
+bool ProfileWriteStrings(const char* section, const char* const* keys, const char* const* values,
+                         int count, const char* file) {
+  if (RAVELO_INJECTED_FAILURE(kProfileWrite)) return false;
+  return WriteProfile(section, keys, values, count, file);
 }
 
 }  // namespace ravelo::platform
