@@ -129,6 +129,11 @@ class Converter {
   uint32_t chunkFilled;
   uint32_t chunkUnread;
   uint32_t dataBytesLeft;
+  // The time of the record decoded last and the bits it came from (with the
+  // midnight setting); kNoDecodedTime matches no record.
+  static constexpr uint64_t kNoDecodedTime = ~uint64_t{0};
+  mutable uint64_t decodedTimeKey;
+  mutable LoggerTimestamp decodedTime;
 
   // ---- CSV line reader ----------------------------------------------------
   platform::FileHandle csvReadHandle;

@@ -90,8 +90,8 @@ inline int32_t OrderingKey(int32_t year, int32_t month, int32_t day, int32_t hou
 }
 
 inline bool SameTimestamp(const LoggerTimestamp& a, const LoggerTimestamp& b) {
-  return a.year == b.year && a.month == b.month && a.day == b.day && a.hour == b.hour &&
-         a.minute == b.minute && a.second == b.second && a.orderingKey == b.orderingKey;
+  return a.orderingKey == b.orderingKey && a.year == b.year && a.month == b.month &&
+         a.day == b.day && a.hour == b.hour && a.minute == b.minute && a.second == b.second;
 }
 
 struct LoggerRecord {

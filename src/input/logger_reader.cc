@@ -32,6 +32,7 @@ inline bool IsLeapYear(int32_t year) {
 
 void Converter::ResetLoggerFile() {
   loggerFileHandle = platform::kNoFile;
+  decodedTimeKey = kNoDecodedTime;
   chunkFilled = 0;
   chunkUnread = 0;
   dataBytesLeft = 0;
@@ -135,6 +136,19 @@ ResultCode Converter::ReadLoggerRecord(LoggerRecord* record) {
 }
 
 void Converter::DecodeLoggerRecord(const uint8_t* b, LoggerRecord* record) const {
+  record->mode = static_cast<int16_t>(b[4] & 0x7F);
+  record->channel = static_cast<int16_t>(b[5]);
+  record->value = static_cast<uint16_t>(b[6] | (b[7] << 8));
+
+  // The records of one row share their time bits: the time decoded last is
+  // reused while the bits and the midnight setting stay the same.
+  const uint64_t timeKey = uint64_t{b[0]} | (uint64_t{b[1]} << 8) | (uint64_t{b[2]} << 16) |
+                           (uint64_t{b[3]} << 24) | (uint64_t{b[4] & 0x80u} << 32) |
+                           (uint64_t{dayCntlType == 1} << 40);
+  if (timeKey == decodedTimeKey) {
+    record->timestamp = decodedTime;
+    return;
+  }
   LoggerTimestamp& t = record->timestamp;
   t.year = 2000 + (b[0] >> 1);
   t.month = ((b[0] & 1) << 3) | (b[1] >> 5);
@@ -142,11 +156,10 @@ void Converter::DecodeLoggerRecord(const uint8_t* b, LoggerRecord* record) const
   t.hour = b[2] >> 3;
   t.minute = ((b[2] & 7) << 3) | (b[3] >> 5);
   t.second = ((b[3] & 0x1F) << 1) | (b[4] >> 7);
-  record->mode = static_cast<int16_t>(b[4] & 0x7F);
-  record->channel = static_cast<int16_t>(b[5]);
-  record->value = static_cast<uint16_t>(b[6] | (b[7] << 8));
   if (dayCntlType == 1) ShiftMidnightToPreviousDay(&t);
   t.orderingKey = OrderingKey(t.year, t.month, t.day, t.hour, t.minute, t.second);
+  decodedTimeKey = timeKey;
+  decodedTime = t;
 }
 
 // A record stamped exactly 00:00:00 becomes 24:00:00 of the day before.
