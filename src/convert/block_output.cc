@@ -5,12 +5,12 @@
 // the temporary file, and the temporary file replaces the CSV file when the
 // output moves on or the input ends. At most one existing line is read ahead
 // (heldLine); nothing is ever loaded whole.
-#include <bit>
 #include <cstdio>
 #include <cstring>
 
 #include "api/converter.h"
 #include "convert/field_format.h"
+#include "convert/measurement_kinds.h"
 
 namespace ravelo {
 namespace {
@@ -318,19 +318,9 @@ bool Converter::SameColumnsAsPrevious() const {
       std::memcmp(previous.channelMask, row.channelMask, sizeof row.channelMask) != 0) {
     return false;
   }
-  int32_t count = 0;
-  for (int byteIndex = 0; byteIndex < kChannelCount / 8; ++byteIndex) {
-    uint32_t bits = row.channelMask[byteIndex];
-    while (bits != 0) {
-      if (count >= row.recordCount) return true;
-      const int lead = std::countl_zero(static_cast<uint8_t>(bits));
-      const int channel = byteIndex * 8 + lead;
-      if (row.channelValues[channel].mode != previous.channelValues[channel].mode) return false;
-      ++count;
-      bits &= ~(0x80u >> lead);
-    }
-  }
-  return true;
+  return WalkChannels(row, [&](int channel) {
+    return row.channelValues[channel].mode == previous.channelValues[channel].mode;
+  });
 }
 
 ResultCode Converter::OutputRow() {

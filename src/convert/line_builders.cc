@@ -9,7 +9,6 @@
 // minute and second 0..63). For a row outside those ranges the data line
 // still never passes its field: a field that would not fit is left out,
 // together with all after it.
-#include <bit>
 #include <cstring>
 
 #include "api/converter.h"
@@ -30,24 +29,6 @@ inline void Append(char* line, uint32_t* at, const char* text) {
 inline const MeasurementKind* KindOf(int32_t mode) {
   static constexpr MeasurementKind kNoKind{};
   return (mode >= 0 && mode < kModeCount) ? &measurementKindTable[mode] : &kNoKind;
-}
-
-// Calls part(channel) for each channel present, in ascending order, until
-// recordCount channels have been met. Only the set bits of the mask are
-// visited: channel c is bit 0x80 >> (c % 8) of byte c / 8.
-template <typename Part>
-inline void WalkChannels(const RowBuffer& row, Part part) {
-  int32_t count = 0;
-  for (int byteIndex = 0; byteIndex < kChannelCount / 8; ++byteIndex) {
-    uint32_t bits = row.channelMask[byteIndex];
-    while (bits != 0) {
-      if (count >= row.recordCount) return;
-      const int lead = std::countl_zero(static_cast<uint8_t>(bits));
-      part(byteIndex * 8 + lead);
-      ++count;
-      bits &= ~(0x80u >> lead);
-    }
-  }
 }
 
 // "%4d/%02d/%02d,%02d:%02d:%02d" of the row's time. Returns its length.
@@ -97,6 +78,7 @@ void Converter::BuildHeaderLine(RowBuffer* row) {
   Append(line, &at, "date,time");
   WalkChannels(*row, [&](int channel) {
     Append(line, &at, KindOf(row->channelValues[channel].mode)->name);
+    return true;
   });
   Append(line, &at, "\r\n");
   line[at] = '\0';
@@ -112,6 +94,7 @@ void Converter::BuildUnitLine(RowBuffer* row) {
   Append(line, &at, ",");
   WalkChannels(*row, [&](int channel) {
     Append(line, &at, KindOf(row->channelValues[channel].mode)->unit);
+    return true;
   });
   Append(line, &at, "\r\n");
   line[at] = '\0';
@@ -126,9 +109,10 @@ void Converter::BuildDataLine(RowBuffer* row) {
   // Room for the longest field, "\r\n" and the zero.
   constexpr uint32_t kLastFieldStart = kDataLineSize - kMaxFieldLength - 3;
   WalkChannels(*row, [&](int channel) {
-    if (at > kLastFieldStart) return;
+    if (at > kLastFieldStart) return false;
     const ChannelValue& entry = row->channelValues[channel];
     at += FormatField(entry.mode, entry.value, time, line + at);
+    return true;
   });
   line[at++] = '\r';
   line[at++] = '\n';

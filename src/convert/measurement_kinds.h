@@ -2,6 +2,7 @@
 // wind direction modes, and the bit of each channel in a row's channel mask.
 #pragma once
 
+#include <bit>
 #include <cstdint>
 
 #include "api/types.h"
@@ -24,6 +25,30 @@ struct ChannelBit {
   uint8_t mask;
 };
 extern const ChannelBit channelBitTable[kChannelCount];
+
+// Calls visit(channel) for each channel present in row, in ascending order,
+// until row.recordCount channels have been met or visit returns false.
+// Returns false when visit did. The mask is read 64 channels at a time, the
+// first channel in the top bit.
+template <typename Visit>
+inline bool WalkChannels(const RowBuffer& row, Visit visit) {
+  int32_t count = 0;
+  for (int word = 0; word < kChannelCount / 64; ++word) {
+    const uint8_t* b = row.channelMask + word * 8;
+    uint64_t bits = (uint64_t{b[0]} << 56) | (uint64_t{b[1]} << 48) | (uint64_t{b[2]} << 40) |
+                    (uint64_t{b[3]} << 32) | (uint64_t{b[4]} << 24) | (uint64_t{b[5]} << 16) |
+                    (uint64_t{b[6]} << 8) | uint64_t{b[7]};
+    while (bits != 0) {
+      if (count >= row.recordCount) return true;
+      const int lead = std::countl_zero(bits);
+      if (!visit(word * 64 + lead)) return false;
+      ++count;
+      bits &= ~(uint64_t{1} << (63 - lead));
+    }
+    if (count >= row.recordCount) return true;
+  }
+  return true;
+}
 
 // True when mode is 0..127 and has a name.
 inline bool IsDefinedMode(int32_t mode) {
