@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 
 #include <gtest/gtest.h>
 
@@ -13,7 +14,12 @@
 namespace ravelo::scenarios {
 namespace {
 
-constexpr int kRounds = 20;
+// 20 rounds per case; RAVELO_CONCURRENT_ROUNDS asks for more (the long runs).
+int Rounds() {
+  const char* text = std::getenv("RAVELO_CONCURRENT_ROUNDS");
+  const int n = text != nullptr ? std::atoi(text) : 0;
+  return n > 0 ? n : 20;
+}
 
 class Concurrent : public ::testing::Test {
  protected:
@@ -116,7 +122,8 @@ class Concurrent : public ::testing::Test {
     const Files expected = Output();
 
     int failures = 0;
-    for (int round = 0; round < kRounds; ++round) {
+    const int rounds = Rounds();
+    for (int round = 0; round < rounds; ++round) {
       SCOPED_TRACE("round " + std::to_string(round));
       Prepare();
       auto [a, b] = AtOnce(first, second);
@@ -138,7 +145,7 @@ class Concurrent : public ::testing::Test {
       ASSERT_EQ(out, expected);
     }
     std::printf("%s + %s: %d rounds, %d runs ended with a held file and were run again\n",
-                first, second, kRounds, failures);
+                first, second, rounds, failures);
   }
 
   std::string root = "/tmp/ravelo-concurrent-" + std::to_string(getpid());
