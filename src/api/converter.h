@@ -65,7 +65,9 @@ class Converter {
   ResultCode PlaceRowInMerge(RowBuffer* row);
   ResultCode WriteLeadingLines();
   ResultCode WriteExistingPairIfChanged();
-  bool SameColumnsAsPrevious() const;
+  bool MayHavePreviousColumns() const;
+  void BuildColumnPlan(const RowBuffer& row, uint64_t columns);
+  bool BuildDataLineFromPlan(RowBuffer* row) const;
   void ResetColumns();
   ResultCode ReadExistingUnitLine(ResultCode* readResult);
 
@@ -119,6 +121,13 @@ class Converter {
   uint64_t rowColumns[2];
   uint64_t lastColumns;
   uint64_t writtenColumns;
+  // The columns named planColumns as a list: the channel and mode of each
+  // field of the data line, in order. Rows with these columns make their
+  // data lines from it without walking the channel mask.
+  uint64_t planColumns;
+  int32_t planCount;
+  uint8_t planChannels[kChannelCount];
+  int16_t planModes[kChannelCount];
 
   // ---- Logger file reader -------------------------------------------------
   platform::FileHandle loggerFileHandle;

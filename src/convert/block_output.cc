@@ -307,20 +307,19 @@ void Converter::ResetColumns() {
   rowColumns[0] = rowColumns[1] = 0;
   lastColumns = 0;
   writtenColumns = 0;
+  planColumns = 0;
+  planCount = 0;
 }
 
-// True when the current row has the channels of the previous row, each in the
-// same mode, and the previous row's lines were made for them.
-bool Converter::SameColumnsAsPrevious() const {
+// True when the current row has the channels of the previous row and the
+// plan describes the previous row's columns: its columns are then the same
+// unless a mode differs, which BuildDataLineFromPlan finds.
+bool Converter::MayHavePreviousColumns() const {
   const RowBuffer& row = rows[currentRow];
   const RowBuffer& previous = rows[1 - currentRow];
-  if (rowColumns[1 - currentRow] == 0 || previous.recordCount != row.recordCount ||
-      std::memcmp(previous.channelMask, row.channelMask, sizeof row.channelMask) != 0) {
-    return false;
-  }
-  return WalkChannels(row, [&](int channel) {
-    return row.channelValues[channel].mode == previous.channelValues[channel].mode;
-  });
+  return rowColumns[1 - currentRow] != 0 && rowColumns[1 - currentRow] == planColumns &&
+         previous.recordCount == row.recordCount &&
+         std::memcmp(previous.channelMask, row.channelMask, sizeof row.channelMask) == 0;
 }
 
 ResultCode Converter::OutputRow() {
@@ -334,7 +333,7 @@ ResultCode Converter::OutputRow() {
     return kCsvOpenFailed;
   }
   // The header and unit lines only change with the columns.
-  const bool sameColumns = SameColumnsAsPrevious();
+  const bool sameColumns = MayHavePreviousColumns() && BuildDataLineFromPlan(row);
   if (sameColumns) {
     if (rowColumns[currentRow] != rowColumns[1 - currentRow]) {
       std::memcpy(row->headerLine, previous->headerLine, std::strlen(previous->headerLine) + 1);
@@ -345,8 +344,9 @@ ResultCode Converter::OutputRow() {
     BuildHeaderLine(row);
     BuildUnitLine(row);
     rowColumns[currentRow] = ++lastColumns;
+    BuildColumnPlan(*row, lastColumns);
+    BuildDataLine(row);
   }
-  BuildDataLine(row);
   MakeFileBaseName(row);
 
   bool newFileStarted = false;

@@ -119,4 +119,36 @@ void Converter::BuildDataLine(RowBuffer* row) {
   line[at] = '\0';
 }
 
+void Converter::BuildColumnPlan(const RowBuffer& row, uint64_t columns) {
+  int32_t count = 0;
+  WalkChannels(row, [&](int channel) {
+    planChannels[count] = static_cast<uint8_t>(channel);
+    planModes[count] = row.channelValues[channel].mode;
+    ++count;
+    return true;
+  });
+  planCount = count;
+  planColumns = columns;
+}
+
+// The data line of a row whose channels are those of the plan (the caller
+// has compared count and mask), as BuildDataLine makes it. Returns false,
+// with the line unfinished, when a channel's mode differs from the plan's:
+// the row then has other columns.
+bool Converter::BuildDataLineFromPlan(RowBuffer* row) const {
+  char* line = row->dataLine;
+  const LoggerTimestamp& time = row->timestamp;
+  uint32_t at = FormatRowTime(line, time);
+  constexpr uint32_t kLastFieldStart = kDataLineSize - kMaxFieldLength - 3;
+  for (int32_t i = 0; i < planCount; ++i) {
+    const ChannelValue& entry = row->channelValues[planChannels[i]];
+    if (entry.mode != planModes[i]) return false;
+    if (at <= kLastFieldStart) at += FormatField(entry.mode, entry.value, time, line + at);
+  }
+  line[at++] = '\r';
+  line[at++] = '\n';
+  line[at] = '\0';
+  return true;
+}
+
 }  // namespace ravelo
