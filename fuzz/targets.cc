@@ -43,7 +43,8 @@ void RemoveScratch();
 // in /dev/shm (no disk writes) or the system's temporary folder. Removed when
 // the process exits normally.
 const fs::path& ScratchRoot() {
-  static const fs::path root = [] {
+  // Never destroyed: the removal at exit still needs it.
+  static const fs::path* const root = [] {
     std::error_code ec;
     fs::path base;
     if (const char* env = std::getenv("RAVELO_FUZZ_SCRATCH"); env != nullptr && env[0] != '\0') {
@@ -61,12 +62,12 @@ const fs::path& ScratchRoot() {
       fs::path p = base / name;
       if (fs::create_directory(p, ec)) {
         std::atexit(RemoveScratch);
-        return p;
+        return new fs::path(p);
       }
     }
     Fail("cannot make a scratch folder", base.string());
   }();
-  return root;
+  return *root;
 }
 
 void RemoveScratch() {
