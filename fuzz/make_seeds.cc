@@ -157,6 +157,19 @@ int main(int argc, char** argv) {
   }
   WriteFile(corpus / "merge" / "data_lines_after_pair", WithFlags(0x04, dataOnly));
   WriteFile(corpus / "merge" / "empty_file", WithFlags(0x00, ""));
+  // Past two read blocks of 8192 bytes, under other column names: the
+  // first 36 hours of a bundled sample as a month file.
+  fs::create_directories(scratch / "long-out");
+  const fs::path longPath = scratch / "STATION_LONG.Q38";
+  WriteFile(longPath, TrimmedSample(source, 8 * 6 * 36));
+  failed |= Convert(longPath, scratch / "long-out", scratch / "work", 1, 0);
+  WriteFile(corpus / "merge" / "long_month_file",
+            WithFlags(0x01, ReadFile(scratch / "long-out" / "CSV" / "Month" / "STATION_202405.CSV")));
+  // A stray line longer than any header line among the data lines.
+  const size_t twoLines = dataOnly.find('\n', dataOnly.find('\n') + 1) + 1;
+  WriteFile(corpus / "merge" / "overlong_line",
+            WithFlags(0x04, dataOnly.substr(0, twoLines) + std::string(3400, 'x') + "\r\n" +
+                                dataOnly.substr(twoLines)));
 
   // ---- profile: the INI files of a batch as the engine writes them.
   fs::create_directories(scratch / "batch");
