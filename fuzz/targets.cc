@@ -336,9 +336,9 @@ int FuzzMerge(const uint8_t* data, size_t size) {
     Check(written.count(line) == 1, "a new row is missing after a merge", line);
   }
   // Every data line of the existing file below its first header line is
-  // still there, unless a new row of the same time took its place. (A zero
-  // byte ends a line's text for the merge: such files are not checked.)
-  if (existing.find('\0') != std::string::npos) return 0;
+  // still there, unless a new row of the same time took its place. (A file
+  // with a zero byte never merges: it fails above and stays as it was.)
+  Check(existing.find('\0') == std::string::npos, "a file with a zero byte was merged", "");
   const std::vector<std::string> lines = RawLines(existing);
   size_t i = 0;
   while (i < lines.size() && !IsHeaderLine(lines[i])) ++i;

@@ -140,6 +140,24 @@ TEST_F(CsvReader, OneCallDeliversAtMostTwoReads) {
   EXPECT_EQ(Read(), (std::pair<ResultCode, std::string>{1, ""}));
 }
 
+// A zero byte would end the line's text and lose the bytes after it: the
+// line is refused (26), wherever it stands, and the reader reads no further.
+TEST_F(CsvReader, AZeroByteFailsTheLine) {
+  Open(std::string("a\r\nb\0c\r\nd\r\n", 10));
+  EXPECT_EQ(Read(), std::make_pair(ResultCode{0}, std::string("a\r\n")));
+  EXPECT_EQ(Read().first, kLineReadFailed);
+
+  // In the part of a line that comes with the second read.
+  Open(Line(8190) + std::string("xy\0z\r\n", 7));
+  EXPECT_EQ(Read().first, 0);
+  EXPECT_EQ(Read().first, kLineReadFailed);
+
+  // In the last line, without a line end.
+  Open(std::string("a\r\n\0", 4));
+  EXPECT_EQ(Read().first, 0);
+  EXPECT_EQ(Read().first, kLineReadFailed);
+}
+
 TEST_F(CsvReader, ReadFailures) {
   // A read that fails after delivering bytes: 26, the bytes copied before
   // the failing read are delivered and the file is closed.

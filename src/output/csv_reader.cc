@@ -3,6 +3,8 @@
 // Only the line feed ends a line. The reader closes the file itself after a
 // short read, so the file's last bytes are delivered with no file open and the
 // next refill reports the end (1).
+#include <cstring>
+
 #include "api/converter.h"
 
 namespace ravelo {
@@ -33,16 +35,19 @@ ResultCode Converter::ReadCsvLine(char* destination) {
   // the buffer, one refill, and the zero.
   uint32_t copied = 0;
   bool lineEnded = false;
+  bool zeroByte = false;
   auto deliver = [&]() {
-    while (csvReadRemaining > 0) {
-      uint8_t byte = csvReadBuffer[csvReadFilled - csvReadRemaining];
-      destination[copied++] = static_cast<char>(byte);
-      --csvReadRemaining;
-      if (byte == '\n') {
-        lineEnded = true;
-        return;
-      }
-    }
+    if (csvReadRemaining == 0) return;
+    const uint8_t* start = csvReadBuffer + (csvReadFilled - csvReadRemaining);
+    const void* lineFeed = std::memchr(start, '\n', csvReadRemaining);
+    const uint32_t n = lineFeed != nullptr
+                           ? static_cast<uint32_t>(static_cast<const uint8_t*>(lineFeed) - start) + 1
+                           : csvReadRemaining;
+    std::memcpy(destination + copied, start, n);
+    zeroByte = zeroByte || std::memchr(start, '\0', n) != nullptr;
+    copied += n;
+    csvReadRemaining -= n;
+    lineEnded = lineFeed != nullptr;
   };
 
   ResultCode result = kOk;
@@ -70,6 +75,14 @@ ResultCode Converter::ReadCsvLine(char* destination) {
     if (!lineEnded && csvReadRemaining > 0) deliver();
   }
   destination[copied] = '\0';
+  if (zeroByte) {
+    // Lines are handled as zero-terminated texts: the bytes after the zero
+    // would be lost. Such a file is not read on; a merge leaves it as it was.
+    csvReadFilled = 0;
+    csvReadRemaining = 0;
+    CloseCsvReader();
+    return kLineReadFailed;
+  }
   return result;
 }
 

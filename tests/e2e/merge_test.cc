@@ -168,6 +168,19 @@ TEST_F(Merge, LinesLongerThanTheFieldsAreNeverCut) {
                         Line("2024/05/01,12:00:00,+0000.2") + huge);
 }
 
+TEST_F(Merge, AFileWithAZeroByteIsLeftAsItWas) {
+  // Before the rows (met while placing them) and behind them (met while
+  // carrying the rest over): the file stays whole either way.
+  for (const std::string& bad : {Line(std::string("2024/05/01,10:00:00,+00\0.1", 27)),
+                                 Line(std::string("2024/05/01,12:00:00,+00\0.1", 27))}) {
+    std::string text = Lead() + h1 + bad + Line("2024/05/01,13:00:00,+0000.3");
+    Existing(text);
+    EXPECT_EQ(Convert({At(11, 0, 1)}), 26);
+    EXPECT_EQ(File(), text);
+    EXPECT_FALSE(TmpLeft());
+  }
+}
+
 TEST_F(Merge, ALeftoverTemporaryFileIsEmptiedAndUsed) {
   Existing(Lead() + h1 + Line("2024/05/01,10:00:00,+0000.1"));
   WriteAll(dayFolder + "/LOG_20240501.TMP", "left behind by a crash");
