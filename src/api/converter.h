@@ -15,6 +15,7 @@
 #include <cstdint>
 
 #include "api/types.h"
+#include "convert/field_format.h"
 #include "platform/platform.h"
 
 namespace ravelo {
@@ -128,6 +129,7 @@ class Converter {
   int32_t planCount;
   uint8_t planChannels[kChannelCount];
   int16_t planModes[kChannelCount];
+  FieldFormatter planFormatters[kChannelCount];
 
   // ---- Logger file reader -------------------------------------------------
   platform::FileHandle loggerFileHandle;

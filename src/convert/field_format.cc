@@ -4,8 +4,10 @@
 // the exhaustive test over every raw value of every mode shows.
 #include "convert/field_format.h"
 
+#include <array>
 #include <bit>
 #include <cstring>
+#include <utility>
 
 #include "convert/measurement_kinds.h"
 
@@ -112,40 +114,43 @@ inline uint32_t TimePart(char* out, int64_t part) {
 // blanks and puts the sign before its first digit. The text is then shifted
 // down to the lowest byte and stored as one 8-byte piece: every rule's text
 // has at most 8 characters, and out needs room for 8 bytes.
-inline uint32_t FormatRawNumber(char* out, int32_t raw, const FieldRule& rule) {
+// Made for each rule at compile time, so that only the value is a variable.
+template <FieldRule kRule>
+inline uint32_t FormatRawNumber(char* out, int32_t raw) {
+  constexpr FieldRule rule = kRule;
   if constexpr (std::endian::native != std::endian::little) {
     return FormatScaledInteger(out, raw, rule.decimals, rule.width, rule.plusFlag, rule.zeroPad);
   }
   const bool negative = raw < 0;
   const uint32_t magnitude = static_cast<uint32_t>(negative ? -raw : raw);
-  const uint32_t decimals = rule.decimals;
+  constexpr uint32_t decimals = rule.decimals;
 
   const uint32_t low = magnitude % 10000;
   uint16_t high, lowest;
   std::memcpy(&high, kTwoDigits[static_cast<int>(low / 100)], 2);
   std::memcpy(&lowest, kTwoDigits[static_cast<int>(low % 100)], 2);
   uint64_t block = ('0' + magnitude / 10000) | (uint64_t{high} << 8) | (uint64_t{lowest} << 24);
-  uint32_t blockLength = 5;
-  if (decimals > 0) {
-    const uint32_t pointAt = 8 * (5 - decimals);
-    const uint64_t integerMask = (uint64_t{1} << pointAt) - 1;
+  if constexpr (decimals > 0) {
+    constexpr uint32_t pointAt = 8 * (5 - decimals);
+    constexpr uint64_t integerMask = (uint64_t{1} << pointAt) - 1;
     block = (block & integerMask) | (uint64_t{'.'} << pointAt) | ((block & ~integerMask) << 8);
-    blockLength = 6;
   }
-  const uint64_t fill = rule.zeroPad ? 0x3030303030303030u : 0x2020202020202020u;
-  const uint32_t padBits = 8 * (8 - blockLength);
+  constexpr uint32_t blockLength = decimals > 0 ? 6 : 5;
+  constexpr uint64_t fill = rule.zeroPad ? 0x3030303030303030u : 0x2020202020202020u;
+  constexpr uint32_t padBits = 8 * (8 - blockLength);
   uint64_t word = (block << padBits) | (fill & ((uint64_t{1} << padBits) - 1));
 
   const uint32_t significant = 1u + (magnitude >= 10) + (magnitude >= 100) +
                                (magnitude >= 1000) + (magnitude >= 10000);
   const uint32_t integerLength = significant > decimals ? significant - decimals : 1;
   const uint32_t bodyLength = integerLength + (decimals > 0 ? decimals + 1 : 0);
-  const uint64_t sign = negative ? '-' : (rule.plusFlag ? '+' : 0);
+  constexpr uint64_t positiveSign = rule.plusFlag ? '+' : 0;
+  const uint64_t sign = negative ? '-' : positiveSign;
   const uint32_t length = bodyLength + (sign != 0 ? 1 : 0);
   const uint32_t total = rule.width > length ? rule.width : length;
 
   uint32_t signAt;
-  if (rule.zeroPad) {
+  if constexpr (rule.zeroPad) {
     signAt = 8 * (8 - total);
   } else {
     const uint64_t leading = (uint64_t{1} << (8 * (8 - bodyLength))) - 1;
@@ -193,55 +198,74 @@ uint32_t FormatScaledInteger(char* out, int64_t value, uint32_t decimals, uint32
   return at;
 }
 
+namespace {
+
+// The field of mode kMode, made for that mode at compile time.
+template <int kMode>
+uint32_t FormatModeField(uint16_t value, const LoggerTimestamp& rowTime, char* out) {
+  constexpr FieldRule rule = kRuleTable.rules[kMode];
+  uint32_t at = 0;
+  if constexpr (rule.kind == FieldKind::kNone) {
+    return 0;
+  } else if constexpr (rule.kind == FieldKind::kNumber) {
+    out[at++] = ',';
+    if constexpr (rule.fixedSign != 0) out[at++] = rule.fixedSign;
+    const int32_t raw = rule.signedRaw ? static_cast<int32_t>(static_cast<int16_t>(value))
+                                       : static_cast<int32_t>(value);
+    return at + FormatRawNumber<rule>(out + at, raw);
+  } else if constexpr (rule.kind == FieldKind::kCompassPoint) {
+    // The record loop rejects any other value; should one get here it reads
+    // as calm.
+    const char* text = (value >= 1 && value <= 17) ? compassPoints[value] : compassPoints[17];
+    out[at++] = ',';
+    while (*text) out[at++] = *text++;
+    return at;
+  } else {
+    // Seconds added to the row's time of day; hour 0 counts as 24 so that
+    // a time reaching back past midnight reads as the evening before.
+    // Division truncates toward zero and remainders keep the sign of t.
+    const int64_t hour = rowTime.hour == 0 ? 24 : rowTime.hour;
+    const int64_t t = hour * 3600 + static_cast<int64_t>(rowTime.minute) * 60 +
+                      rowTime.second + static_cast<int16_t>(value);
+    out[at++] = ',';
+    if (t >= 0 && t <= INT32_MAX) {  // the usual case, in cheaper arithmetic
+      const uint32_t u = static_cast<uint32_t>(t);
+      at += TimePart(out + at, (u / 3600) % 24);
+      out[at++] = ':';
+      at += TimePart(out + at, (u % 3600) / 60);
+      out[at++] = ':';
+      at += TimePart(out + at, u % 60);
+      return at;
+    }
+    at += TimePart(out + at, (t / 3600) % 24);
+    out[at++] = ':';
+    at += TimePart(out + at, (t % 3600) / 60);
+    out[at++] = ':';
+    at += TimePart(out + at, t % 60);
+    return at;
+  }
+}
+
+template <size_t... kModes>
+constexpr std::array<FieldFormatter, sizeof...(kModes)> MakeFormatters(
+    std::index_sequence<kModes...>) {
+  return {&FormatModeField<static_cast<int>(kModes)>...};
+}
+
+constexpr std::array<FieldFormatter, kModeCount> kFormatters =
+    MakeFormatters(std::make_index_sequence<kModeCount>{});
+
+uint32_t FormatNothing(uint16_t, const LoggerTimestamp&, char*) { return 0; }
+
+}  // namespace
+
+FieldFormatter FieldFormatterOf(int32_t mode) {
+  return (mode >= 0 && mode < kModeCount) ? kFormatters[mode] : &FormatNothing;
+}
+
 uint32_t FormatField(int32_t mode, uint16_t value, const LoggerTimestamp& rowTime, char* out) {
   if (mode < 0 || mode >= kModeCount) return 0;
-  const FieldRule& rule = kRuleTable.rules[mode];
-  uint32_t at = 0;
-  switch (rule.kind) {
-    case FieldKind::kNone:
-      return 0;
-    case FieldKind::kNumber: {
-      out[at++] = ',';
-      if (rule.fixedSign) out[at++] = rule.fixedSign;
-      const int32_t raw = rule.signedRaw ? static_cast<int32_t>(static_cast<int16_t>(value))
-                                         : static_cast<int32_t>(value);
-      return at + FormatRawNumber(out + at, raw, rule);
-    }
-    case FieldKind::kCompassPoint: {
-      // The record loop rejects any other value; should one get here it reads
-      // as calm.
-      const char* text = (value >= 1 && value <= 17) ? compassPoints[value] : compassPoints[17];
-      out[at++] = ',';
-      while (*text) out[at++] = *text++;
-      return at;
-    }
-    case FieldKind::kTimeOfOccurrence: {
-      // Seconds added to the row's time of day; hour 0 counts as 24 so that
-      // a time reaching back past midnight reads as the evening before.
-      // Division truncates toward zero and remainders keep the sign of t.
-      const int64_t hour = rowTime.hour == 0 ? 24 : rowTime.hour;
-      const int64_t t = hour * 3600 + static_cast<int64_t>(rowTime.minute) * 60 +
-                        rowTime.second + static_cast<int16_t>(value);
-      if (t >= 0 && t <= INT32_MAX) {  // the usual case, in cheaper arithmetic
-        const uint32_t u = static_cast<uint32_t>(t);
-        out[at++] = ',';
-        at += TimePart(out + at, (u / 3600) % 24);
-        out[at++] = ':';
-        at += TimePart(out + at, (u % 3600) / 60);
-        out[at++] = ':';
-        at += TimePart(out + at, u % 60);
-        return at;
-      }
-      out[at++] = ',';
-      at += TimePart(out + at, (t / 3600) % 24);
-      out[at++] = ':';
-      at += TimePart(out + at, (t % 3600) / 60);
-      out[at++] = ':';
-      at += TimePart(out + at, t % 60);
-      return at;
-    }
-  }
-  return 0;
+  return kFormatters[mode](value, rowTime, out);
 }
 
 }  // namespace ravelo
