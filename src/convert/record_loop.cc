@@ -50,6 +50,9 @@ ResultCode Converter::RunConversion(const char* inputPath, const char* destPath,
   outputName[0] = '\0';
 
   LoggerRecord record;
+  // The time bits of the record that gave the current row its timestamp:
+  // a record with the same bits has the same timestamp.
+  uint64_t rowTimeKey = kNoDecodedTime;
   for (;;) {
     result = ReadLoggerRecord(&record);
     if (result != kOk) break;
@@ -62,7 +65,7 @@ ResultCode Converter::RunConversion(const char* inputPath, const char* destPath,
     }
 
     RowBuffer* row = &rows[currentRow];
-    if (!SameTimestamp(record.timestamp, row->timestamp)) {
+    if (decodedTimeKey != rowTimeKey && !SameTimestamp(record.timestamp, row->timestamp)) {
       if (row->recordCount > 0) {
         const ResultCode output = OutputRow();
         if (output != kOk) {
@@ -74,6 +77,7 @@ ResultCode Converter::RunConversion(const char* inputPath, const char* destPath,
         EmptyRow(row);
       }
       row->timestamp = record.timestamp;
+      rowTimeKey = decodedTimeKey;
     }
 
     const ChannelBit& bit = channelBitTable[record.channel];

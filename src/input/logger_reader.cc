@@ -142,8 +142,9 @@ void Converter::DecodeLoggerRecord(const uint8_t* b, LoggerRecord* record) const
 
   // The records of one row share their time bits: the time decoded last is
   // reused while the bits and the midnight setting stay the same.
-  const uint64_t timeKey = uint64_t{b[0]} | (uint64_t{b[1]} << 8) | (uint64_t{b[2]} << 16) |
-                           (uint64_t{b[3]} << 24) | (uint64_t{b[4] & 0x80u} << 32) |
+  uint32_t firstBytes;
+  std::memcpy(&firstBytes, b, 4);
+  const uint64_t timeKey = firstBytes | (uint64_t{b[4] & 0x80u} << 32) |
                            (uint64_t{dayCntlType == 1} << 40);
   if (timeKey == decodedTimeKey) {
     record->timestamp = decodedTime;
