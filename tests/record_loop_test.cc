@@ -156,6 +156,37 @@ TEST_F(RecordLoopTest, NoRecordsOrOnlySkippedOnesGiveNoRow) {
   EXPECT_EQ(converter_->loggerFileHandle, platform::kNoFile);
 }
 
+// Records of a row's time are gathered the same way straight from the block:
+// skipped records in the middle, wind directions, and rows longer than one
+// 8192-byte read, whose records straddle the reads.
+TEST_F(RecordLoopTest, RecordsOfOneRowAcrossSkipsAndReads) {
+  q38::Writer w;
+  w.Add(At(0, 0, 0, 11));
+  w.Add(At(0, 1, 127, 12));
+  w.Add(At(0, 2, 21, 5));
+  w.Add(At(0, 3, 4, 13));
+  // 3 rows of 1500 records each (12000 bytes): channels 0..255 in turn.
+  for (int second = 1; second <= 3; ++second) {
+    for (int i = 0; i < 1500; ++i) w.Add(At(second, i % 256, 0, second * 10000 + i));
+  }
+  ASSERT_EQ(Run(w), kOk);
+  ASSERT_EQ(sink_.rows.size(), 4u);
+  EXPECT_EQ(sink_.rows[0].recordCount, 3);
+  EXPECT_EQ(sink_.rows[0].channels,
+            (std::vector<std::array<int, 3>>{{0, 0, 11}, {2, 21, 5}, {3, 4, 13}}));
+  for (int second = 1; second <= 3; ++second) {
+    const SeenRow& row = sink_.rows[second];
+    EXPECT_EQ(row.timestamp.second, second);
+    EXPECT_EQ(row.recordCount, 1500);
+    ASSERT_EQ(row.channels.size(), 256u);
+    // Channel c last had record 1280 + c (c < 220) or 1024 + c.
+    for (int c = 0; c < 256; ++c) {
+      const int last = c < 1500 - 1280 ? 1280 + c : 1024 + c;
+      EXPECT_EQ(row.channels[c][2], (second * 10000 + last) & 0xFFFF) << second << " " << c;
+    }
+  }
+}
+
 TEST_F(RecordLoopTest, RowsAreCutByTimestamp) {
   q38::Writer w;
   w.Add(At(0, 3, 0, 10));

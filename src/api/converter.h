@@ -13,6 +13,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
 #include "api/types.h"
 #include "convert/field_format.h"
@@ -42,6 +43,7 @@ class Converter {
   // ---- Record loop ------------------------------------------------------
   ResultCode RunConversion(const char* inputPath, const char* destPath, int32_t csvKind,
                            int32_t makeMethod, int32_t direct);
+  void GatherRowRecords(uint64_t rowTimeKey);
 
   // ---- Logger file reader -----------------------------------------------
   void ResetLoggerFile();
@@ -144,6 +146,13 @@ class Converter {
   // midnight setting); kNoDecodedTime matches no record.
   static constexpr uint64_t kNoDecodedTime = ~uint64_t{0};
   mutable uint64_t decodedTimeKey;
+  // The time bits of the record at b (its first 33 bits) with the midnight
+  // setting: records with equal keys have equal timestamps.
+  static uint64_t RecordTimeKey(const uint8_t* b, int32_t dayCntlTypeValue) {
+    uint32_t firstBytes;
+    std::memcpy(&firstBytes, b, 4);
+    return firstBytes | (uint64_t{b[4] & 0x80u} << 32) | (uint64_t{dayCntlTypeValue == 1} << 40);
+  }
   mutable LoggerTimestamp decodedTime;
 
   // ---- CSV line reader ----------------------------------------------------

@@ -43,6 +43,7 @@ inline constexpr int kResultCodeCount = 27;
 inline constexpr uint32_t kPathSize = 260;   // paths, with the terminating zero
 inline constexpr uint32_t kNameSize = 256;   // base names and the name stem
 inline constexpr uint32_t kBlockSize = 8192; // every file read and write
+inline constexpr uint32_t kRecordSize = 8;    // one logger record
 inline constexpr int kChannelCount = 256;
 inline constexpr int kModeCount = 128;
 inline constexpr int kMemoCount = 6;

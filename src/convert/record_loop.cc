@@ -30,6 +30,62 @@ ResultCode CheckLoggerRecord(const LoggerRecord& record) {
   return kOk;
 }
 
+namespace {
+
+// What the record checks make of each mode, for records taken straight from
+// the block.
+enum class ModeClass : uint8_t { kAccepted, kSkipped, kWindDirection, kRefused };
+
+struct ModeClassTable {
+  ModeClass classes[kModeCount];
+};
+
+ModeClassTable MakeModeClasses() {
+  ModeClassTable t{};
+  for (int mode = 0; mode < kModeCount; ++mode) {
+    t.classes[mode] = mode == 127                  ? ModeClass::kSkipped
+                      : IsWindDirectionMode(mode) ? ModeClass::kWindDirection
+                      : IsDefinedMode(mode)       ? ModeClass::kAccepted
+                                                  : ModeClass::kRefused;
+  }
+  return t;
+}
+
+const ModeClassTable kModeClasses = MakeModeClasses();
+
+}  // namespace
+
+// Adds to the current row the records that follow in the block with the
+// row's time bits, straight from their bytes, as the record loop would add
+// them. Stops at a record with other time bits, one the checks refuse, and
+// the end of the block's whole records; the loop takes over from there.
+void Converter::GatherRowRecords(uint64_t rowTimeKey) {
+  RowBuffer* row = &rows[currentRow];
+  uint32_t unread = chunkUnread;
+  while (unread >= kRecordSize) {
+    const uint8_t* b = inputChunk + (chunkFilled - unread);
+    if (RecordTimeKey(b, dayCntlType) != rowTimeKey) break;
+    const int mode = b[4] & 0x7F;
+    const int channel = b[5];
+    const uint16_t value = static_cast<uint16_t>(b[6] | (b[7] << 8));
+    const ModeClass modeClass = kModeClasses.classes[mode];
+    if (modeClass != ModeClass::kAccepted) {
+      if (modeClass == ModeClass::kSkipped) {
+        unread -= kRecordSize;
+        continue;
+      }
+      if (modeClass == ModeClass::kRefused || value < 1 || value > 17) break;
+    }
+    unread -= kRecordSize;
+    const ChannelBit& bit = channelBitTable[channel];
+    row->channelMask[bit.byteIndex] |= bit.mask;
+    row->channelValues[channel].mode = static_cast<int16_t>(mode);
+    row->channelValues[channel].value = value;
+    row->recordCount += 1;
+  }
+  chunkUnread = unread;
+}
+
 ResultCode Converter::RunConversion(const char* inputPath, const char* destPath, int32_t csvKind,
                                     int32_t makeMethod, int32_t direct) {
   ResultCode result = JobSetup(inputPath, destPath, csvKind, makeMethod, direct);
@@ -54,6 +110,7 @@ ResultCode Converter::RunConversion(const char* inputPath, const char* destPath,
   // a record with the same bits has the same timestamp.
   uint64_t rowTimeKey = kNoDecodedTime;
   for (;;) {
+    if (rowTimeKey != kNoDecodedTime) GatherRowRecords(rowTimeKey);
     result = ReadLoggerRecord(&record);
     if (result != kOk) break;
 

@@ -12,7 +12,6 @@ namespace {
 
 constexpr uint32_t kHeaderSize = 10;
 constexpr uint32_t kMemoOffset = 486;
-constexpr uint32_t kRecordSize = 8;
 
 inline uint32_t LittleEndian32(const uint8_t* p) {
   return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
@@ -142,10 +141,7 @@ void Converter::DecodeLoggerRecord(const uint8_t* b, LoggerRecord* record) const
 
   // The records of one row share their time bits: the time decoded last is
   // reused while the bits and the midnight setting stay the same.
-  uint32_t firstBytes;
-  std::memcpy(&firstBytes, b, 4);
-  const uint64_t timeKey = firstBytes | (uint64_t{b[4] & 0x80u} << 32) |
-                           (uint64_t{dayCntlType == 1} << 40);
+  const uint64_t timeKey = RecordTimeKey(b, dayCntlType);
   if (timeKey == decodedTimeKey) {
     record->timestamp = decodedTime;
     return;
