@@ -70,7 +70,7 @@ class Converter {
   ResultCode WriteExistingPairIfChanged();
   bool MayHavePreviousColumns() const;
   void BuildColumnPlan(const RowBuffer& row, uint64_t columns);
-  bool BuildDataLineFromPlan(RowBuffer* row) const;
+  bool BuildDataLineFromPlan(RowBuffer* row);
   void ResetColumns();
   ResultCode ReadExistingUnitLine(ResultCode* readResult);
 
@@ -82,6 +82,7 @@ class Converter {
   void CloseCsvReader();
   ResultCode CreateOutputFile(const char* baseName);
   ResultCode WriteOutputText(const char* text);
+  ResultCode WriteOutputBytes(const char* text, size_t length);
   ResultCode CloseOutputFile();
   ResultCode FlushOutputFile();  // pending bytes written and forced to the disk
   ResultCode CommitOutputFile();
@@ -132,6 +133,7 @@ class Converter {
   uint8_t planChannels[kChannelCount];
   int16_t planModes[kChannelCount];
   FieldFormatter planFormatters[kChannelCount];
+  uint32_t dataLineLength;  // of the current row's data line, once it is made
 
   // ---- Logger file reader -------------------------------------------------
   platform::FileHandle loggerFileHandle;

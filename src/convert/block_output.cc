@@ -328,10 +328,6 @@ ResultCode Converter::OutputRow() {
   const RowBuffer* previous = &rows[1 - currentRow];
   const int kind = csvFileKind == 0 ? 0 : 1;
 
-  // A name stem so long that the date cannot follow it makes no file name.
-  if (directOutput == 0 && std::strlen(nameStem) + kDateSuffixLength[kind] >= kNameSize) {
-    return kCsvOpenFailed;
-  }
   // The header and unit lines only change with the columns.
   const bool sameColumns = MayHavePreviousColumns() && BuildDataLineFromPlan(row);
   if (sameColumns) {
@@ -346,13 +342,22 @@ ResultCode Converter::OutputRow() {
     rowColumns[currentRow] = ++lastColumns;
     BuildColumnPlan(*row, lastColumns);
     BuildDataLine(row);
+    dataLineLength = static_cast<uint32_t>(std::strlen(row->dataLine));
   }
-  MakeFileBaseName(row);
 
+  // Data lines are at least 19 characters long: the prefixes compare whole.
   bool newFileStarted = false;
-  bool samePeriod = outputHandle != platform::kNoFile &&
-                    std::strncmp(row->dataLine, previous->dataLine, kPeriodPrefixLength[kind]) == 0;
+  const bool samePeriod =
+      outputHandle != platform::kNoFile &&
+      (kind == 0 ? std::memcmp(row->dataLine, previous->dataLine, kPeriodPrefixLength[0]) == 0
+                 : std::memcmp(row->dataLine, previous->dataLine, kPeriodPrefixLength[1]) == 0);
   if (!samePeriod) {
+    // A name stem so long that the date cannot follow it makes no file name
+    // (the first row of every job gets here).
+    if (directOutput == 0 && std::strlen(nameStem) + kDateSuffixLength[kind] >= kNameSize) {
+      return kCsvOpenFailed;
+    }
+    MakeFileBaseName(row);
     bool keepFile = false;
     if (outputHandle != platform::kNoFile) {
       keepFile = directOutput != 0 || std::strcmp(row->fileBaseName, outputName) == 0;
@@ -377,7 +382,7 @@ ResultCode Converter::OutputRow() {
     if (result == kOk) result = WriteOutputText(row->unitLine);
     if (result != kOk) return result;
   }
-  return WriteOutputText(row->dataLine);
+  return WriteOutputBytes(row->dataLine, dataLineLength);
 }
 
 ResultCode Converter::FinishOutputFile() {

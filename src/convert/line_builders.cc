@@ -136,7 +136,7 @@ void Converter::BuildColumnPlan(const RowBuffer& row, uint64_t columns) {
 // has compared count and mask), as BuildDataLine makes it. Returns false,
 // with the line unfinished, when a channel's mode differs from the plan's:
 // the row then has other columns.
-bool Converter::BuildDataLineFromPlan(RowBuffer* row) const {
+bool Converter::BuildDataLineFromPlan(RowBuffer* row) {
   char* line = row->dataLine;
   const LoggerTimestamp& time = row->timestamp;
   uint32_t at = FormatRowTime(line, time);
@@ -149,6 +149,7 @@ bool Converter::BuildDataLineFromPlan(RowBuffer* row) const {
   line[at++] = '\r';
   line[at++] = '\n';
   line[at] = '\0';
+  dataLineLength = at;
   return true;
 }
 

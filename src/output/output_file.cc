@@ -64,7 +64,10 @@ ResultCode Converter::CreateOutputFile(const char* baseName) {
 }
 
 ResultCode Converter::WriteOutputText(const char* text) {
-  size_t length = std::strlen(text);
+  return WriteOutputBytes(text, std::strlen(text));
+}
+
+ResultCode Converter::WriteOutputBytes(const char* text, size_t length) {
   while (length > 0) {
     if (outputPending + length < kBlockSize) {
       std::memcpy(outputBuffer + outputPending, text, length);
