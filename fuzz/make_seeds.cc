@@ -37,16 +37,8 @@ std::string WithFlags(uint8_t flags, const std::string& rest) {
 
 void Add(Writer& w, int day, int hour, int minute, int channel, int mode, uint16_t value,
          int month = 5) {
-  Record r;
-  r.year = 2024;
-  r.month = month;
-  r.day = day;
-  r.hour = hour;
-  r.minute = minute;
-  r.channel = channel;
-  r.mode = mode;
-  r.value = value;
-  w.Add(r);
+  w.Add(Record{.year = 2024, .month = month, .day = day, .hour = hour, .minute = minute,
+               .mode = mode, .channel = channel, .value = value});
 }
 
 // Records right after the memo fields, so that mutations reach them soon.

@@ -300,7 +300,7 @@ ResultCode Converter::PlaceRowInMerge(RowBuffer* row) {
     }
     writtenColumns = columns;
   }
-  return WriteOutputText(row->dataLine);
+  return WriteOutputBytes(row->dataLine, dataLineLength);
 }
 
 void Converter::ResetColumns() {

@@ -102,6 +102,17 @@ inline uint32_t TimePart(char* out, int64_t part) {
   return FormatScaledInteger(out, part, 0, 2, false, true);
 }
 
+// "%02d:%02d:%02d" of the hours (modulo 24), minutes and seconds of t.
+template <typename Seconds>
+inline uint32_t TimeOfDay(char* out, Seconds t) {
+  uint32_t at = TimePart(out, (t / 3600) % 24);
+  out[at++] = ':';
+  at += TimePart(out + at, (t % 3600) / 60);
+  out[at++] = ':';
+  at += TimePart(out + at, t % 60);
+  return at;
+}
+
 // The number of a raw word as rule formats it: the same bytes as
 // FormatScaledInteger, for |raw| <= 65535 and at most 4 decimals, made in
 // one 64-bit word without branching on the value.
@@ -228,21 +239,9 @@ uint32_t FormatModeField(uint16_t value, const LoggerTimestamp& rowTime, char* o
     const int64_t t = hour * 3600 + static_cast<int64_t>(rowTime.minute) * 60 +
                       rowTime.second + static_cast<int16_t>(value);
     out[at++] = ',';
-    if (t >= 0 && t <= INT32_MAX) {  // the usual case, in cheaper arithmetic
-      const uint32_t u = static_cast<uint32_t>(t);
-      at += TimePart(out + at, (u / 3600) % 24);
-      out[at++] = ':';
-      at += TimePart(out + at, (u % 3600) / 60);
-      out[at++] = ':';
-      at += TimePart(out + at, u % 60);
-      return at;
-    }
-    at += TimePart(out + at, (t / 3600) % 24);
-    out[at++] = ':';
-    at += TimePart(out + at, (t % 3600) / 60);
-    out[at++] = ':';
-    at += TimePart(out + at, t % 60);
-    return at;
+    // The usual case, a time that is not negative, in cheaper arithmetic.
+    if (t >= 0 && t <= INT32_MAX) return at + TimeOfDay(out + at, static_cast<uint32_t>(t));
+    return at + TimeOfDay(out + at, t);
   }
 }
 

@@ -65,13 +65,8 @@ ravelo::q38::Writer Recording(uint32_t seed, int startSecond, int step, int hour
       day -= 29;
       month = 3;
     }
-    ravelo::q38::Record r;
-    r.year = 2024;
-    r.month = month;
-    r.day = day;
-    r.hour = hour;
-    r.minute = minute;
-    r.second = second;
+    ravelo::q38::Record r{
+        .year = 2024, .month = month, .day = day, .hour = hour, .minute = minute, .second = second};
     const int channels = (index / 150) % 3 == 1 ? 48 : 40;
     for (int c = 0; c < channels; ++c) {
       int mode = kDefinedModes[c % kModeCount];
