@@ -44,6 +44,9 @@ class Converter {
   ResultCode RunConversion(const char* inputPath, const char* destPath, int32_t csvKind,
                            int32_t makeMethod, int32_t direct);
   void GatherRowRecords(uint64_t rowTimeKey);
+  void AddRecordToRow(int32_t channel, int32_t mode, uint16_t value);
+  void CompleteRowMask();
+  void StartRow(const LoggerTimestamp& timestamp);
 
   // ---- Logger file reader -----------------------------------------------
   void ResetLoggerFile();
@@ -71,6 +74,7 @@ class Converter {
   bool MayHavePreviousColumns() const;
   void BuildColumnPlan(const RowBuffer& row, uint64_t columns);
   bool BuildDataLineFromPlan(RowBuffer* row);
+  void FinishPlannedDataLine(RowBuffer* row);
   void ResetColumns();
   ResultCode ReadExistingUnitLine(ResultCode* readResult);
 
@@ -133,6 +137,17 @@ class Converter {
   uint8_t planChannels[kChannelCount];
   int16_t planModes[kChannelCount];
   FieldFormatter planFormatters[kChannelCount];
+  uint8_t planMask[kChannelCount / 8];
+  // While a row's records come in the plan's order, their channel bits are
+  // not set one by one: planCursor counts the records that matched the plan's
+  // first columns, whose bits may still be missing from the row's mask. -1
+  // once the row has left the plan; its mask is then complete.
+  int32_t planCursor;
+  // The fields of those records are formatted as they arrive, into the row's
+  // data line after its 19-character date and time; plannedLength is where
+  // the next field goes. Rows whose time takes another length never follow
+  // the plan.
+  uint32_t plannedLength;
   uint32_t dataLineLength;  // of the current row's data line, once it is made
 
   // ---- Logger file reader -------------------------------------------------
@@ -151,8 +166,8 @@ class Converter {
   // The time bits of the record at b (its first 33 bits) with the midnight
   // setting: records with equal keys have equal timestamps.
   static uint64_t RecordTimeKey(const uint8_t* b, int32_t dayCntlTypeValue) {
-    uint32_t firstBytes;
-    std::memcpy(&firstBytes, b, 4);
+    const uint32_t firstBytes = uint32_t{b[0]} | (uint32_t{b[1]} << 8) | (uint32_t{b[2]} << 16) |
+                                (uint32_t{b[3]} << 24);
     return firstBytes | (uint64_t{b[4] & 0x80u} << 32) | (uint64_t{dayCntlTypeValue == 1} << 40);
   }
   mutable LoggerTimestamp decodedTime;

@@ -309,6 +309,8 @@ void Converter::ResetColumns() {
   writtenColumns = 0;
   planColumns = 0;
   planCount = 0;
+  planCursor = -1;
+  plannedLength = kPlainRowTimeLength;
 }
 
 // True when the current row has the channels of the previous row and the
@@ -323,13 +325,20 @@ bool Converter::MayHavePreviousColumns() const {
 }
 
 ResultCode Converter::OutputRow() {
+  const bool followedPlan = planCursor > 0 && planCursor == planCount;
+  CompleteRowMask();
   RowBuffer* row = &rows[currentRow];
   if (rowSink != nullptr) return rowSink(this, row, rowSinkContext);
   const RowBuffer* previous = &rows[1 - currentRow];
   const int kind = csvFileKind == 0 ? 0 : 1;
 
   // The header and unit lines only change with the columns.
-  const bool sameColumns = MayHavePreviousColumns() && BuildDataLineFromPlan(row);
+  bool sameColumns = MayHavePreviousColumns();
+  if (sameColumns && followedPlan) {
+    FinishPlannedDataLine(row);
+  } else if (sameColumns) {
+    sameColumns = BuildDataLineFromPlan(row);
+  }
   if (sameColumns) {
     if (rowColumns[currentRow] != rowColumns[1 - currentRow]) {
       std::memcpy(row->headerLine, previous->headerLine, std::strlen(previous->headerLine) + 1);

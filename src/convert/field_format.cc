@@ -93,6 +93,36 @@ constexpr bool RulesFitRawNumbers() {
 }
 static_assert(RulesFitRawNumbers());
 
+// Stores the 8 characters of word, the first in its lowest byte.
+inline void StoreLittleEndian64(char* out, uint64_t word) {
+  if constexpr (std::endian::native == std::endian::little) {
+    std::memcpy(out, &word, 8);
+  } else {
+    for (int i = 0; i < 8; ++i) out[i] = static_cast<char>(word >> (8 * i));
+  }
+}
+
+// "000" to "655": the three leading digits of each 5-digit magnitude, in the
+// low three bytes of a little-endian word.
+struct ThreeDigitTable {
+  uint32_t words[656];
+  constexpr ThreeDigitTable() : words{} {
+    for (uint32_t i = 0; i < 656; ++i) {
+      words[i] = ('0' + i / 100) | (('0' + i / 10 % 10) << 8) | (('0' + i % 10) << 16);
+    }
+  }
+};
+constexpr ThreeDigitTable kThreeDigits;
+
+// The five digits of a magnitude 0..65535, zero padded, the first in the
+// lowest byte: one division by 100 and two look-ups.
+inline uint64_t FiveDigits(uint32_t magnitude) {
+  const uint32_t high = magnitude / 100;
+  const char* low = kTwoDigits[static_cast<int>(magnitude - high * 100)];
+  return kThreeDigits.words[high] | (uint64_t{static_cast<uint8_t>(low[0])} << 24) |
+         (uint64_t{static_cast<uint8_t>(low[1])} << 32);
+}
+
 // Two-digit time part, printf "%02d".
 inline uint32_t TimePart(char* out, int64_t part) {
   if (part >= 0 && part <= 99) {
@@ -129,18 +159,11 @@ inline uint32_t TimeOfDay(char* out, Seconds t) {
 template <FieldRule kRule>
 inline uint32_t FormatRawNumber(char* out, int32_t raw) {
   constexpr FieldRule rule = kRule;
-  if constexpr (std::endian::native != std::endian::little) {
-    return FormatScaledInteger(out, raw, rule.decimals, rule.width, rule.plusFlag, rule.zeroPad);
-  }
   const bool negative = raw < 0;
   const uint32_t magnitude = static_cast<uint32_t>(negative ? -raw : raw);
   constexpr uint32_t decimals = rule.decimals;
 
-  const uint32_t low = magnitude % 10000;
-  uint16_t high, lowest;
-  std::memcpy(&high, kTwoDigits[static_cast<int>(low / 100)], 2);
-  std::memcpy(&lowest, kTwoDigits[static_cast<int>(low % 100)], 2);
-  uint64_t block = ('0' + magnitude / 10000) | (uint64_t{high} << 8) | (uint64_t{lowest} << 24);
+  uint64_t block = FiveDigits(magnitude);
   if constexpr (decimals > 0) {
     constexpr uint32_t pointAt = 8 * (5 - decimals);
     constexpr uint64_t integerMask = (uint64_t{1} << pointAt) - 1;
@@ -170,7 +193,57 @@ inline uint32_t FormatRawNumber(char* out, int32_t raw) {
   }
   if (sign != 0) word = (word & ~(uint64_t{0xFF} << signAt)) | (sign << signAt);
   word >>= 8 * (8 - total);
-  std::memcpy(out, &word, 8);
+  StoreLittleEndian64(out, word);
+  return total;
+}
+
+// True when every raw value gives a text of exactly the rule's width: zero
+// padding, a sign on every value or none on any, and the longest magnitude
+// (5 digits, with the point when there are decimals) within the width.
+constexpr bool HasFixedLength(const FieldRule& rule) {
+  if (rule.kind != FieldKind::kNumber || !rule.zeroPad) return false;
+  if (rule.signedRaw && !rule.plusFlag) return false;
+  const uint32_t body = (rule.decimals >= 5 ? rule.decimals + 1u : 5u) + (rule.decimals > 0 ? 1u : 0u);
+  const uint32_t sign = rule.plusFlag ? 1u : 0u;
+  const uint32_t prefix = rule.fixedSign != 0 ? 2u : 1u;
+  return body + sign <= rule.width && prefix + rule.width <= 8;
+}
+
+// The whole field of a rule with a fixed length, its "," and fixed sign
+// included, as one 8-byte store: the five digits with their point, zero
+// padded, right-aligned in the word, the prefix and sign written over the
+// padding, the text shifted down to the lowest byte.
+template <FieldRule kRule>
+inline uint32_t FormatFixedField(char* out, int32_t raw) {
+  constexpr FieldRule rule = kRule;
+  const bool negative = raw < 0;
+  const uint32_t magnitude = static_cast<uint32_t>(negative ? -raw : raw);
+  constexpr uint32_t decimals = rule.decimals;
+
+  uint64_t block = FiveDigits(magnitude);
+  if constexpr (decimals > 0) {
+    constexpr uint32_t pointAt = 8 * (5 - decimals);
+    constexpr uint64_t integerMask = (uint64_t{1} << pointAt) - 1;
+    block = (block & integerMask) | (uint64_t{'.'} << pointAt) | ((block & ~integerMask) << 8);
+  }
+  constexpr uint32_t blockLength = decimals > 0 ? 6 : 5;
+  constexpr uint32_t padBits = 8 * (8 - blockLength);
+  uint64_t word = (block << padBits) | (0x3030303030303030u & ((uint64_t{1} << padBits) - 1));
+
+  constexpr uint32_t prefixLength = rule.fixedSign != 0 ? 2 : 1;
+  constexpr uint32_t total = prefixLength + rule.width;
+  constexpr uint32_t first = 8 * (8 - total);
+  constexpr uint64_t prefix = uint64_t{','} | (uint64_t{static_cast<uint8_t>(rule.fixedSign)} << 8);
+  constexpr uint32_t written = prefixLength + (rule.plusFlag ? 1 : 0);
+  constexpr uint64_t writtenMask = ((uint64_t{1} << (8 * written)) - 1) << first;
+  word = (word & ~writtenMask) | (prefix << first);
+  if constexpr (rule.plusFlag) {
+    // '-' is '+' + 2.
+    const uint64_t sign = uint64_t{'+'} + (uint64_t{negative} << 1);
+    word |= sign << (first + 8 * prefixLength);
+  }
+  if constexpr (first > 0) word >>= first;
+  StoreLittleEndian64(out, word);
   return total;
 }
 
@@ -211,6 +284,30 @@ uint32_t FormatScaledInteger(char* out, int64_t value, uint32_t decimals, uint32
 
 namespace {
 
+// The field of each compass point, its "," included, as one 8-byte word
+// (the first character in the lowest byte): every point has at most 7
+// characters.
+struct CompassFieldTable {
+  uint64_t words[kCompassPointCount];
+  uint32_t lengths[kCompassPointCount];
+};
+
+CompassFieldTable MakeCompassFields() {
+  CompassFieldTable t{};
+  for (int point = 0; point < kCompassPointCount; ++point) {
+    char field[8] = {','};
+    const size_t length = strnlen(compassPoints[point], sizeof field - 1);
+    std::memcpy(field + 1, compassPoints[point], length);
+    uint64_t word = 0;
+    for (int i = 7; i >= 0; --i) word = (word << 8) | static_cast<uint8_t>(field[i]);
+    t.words[point] = word;
+    t.lengths[point] = static_cast<uint32_t>(1 + length);
+  }
+  return t;
+}
+
+const CompassFieldTable kCompassFields = MakeCompassFields();
+
 // The field of mode kMode, made for that mode at compile time.
 template <int kMode>
 uint32_t FormatModeField(uint16_t value, const LoggerTimestamp& rowTime, char* out) {
@@ -218,6 +315,10 @@ uint32_t FormatModeField(uint16_t value, const LoggerTimestamp& rowTime, char* o
   uint32_t at = 0;
   if constexpr (rule.kind == FieldKind::kNone) {
     return 0;
+  } else if constexpr (HasFixedLength(rule)) {
+    const int32_t raw = rule.signedRaw ? static_cast<int32_t>(static_cast<int16_t>(value))
+                                       : static_cast<int32_t>(value);
+    return FormatFixedField<rule>(out, raw);
   } else if constexpr (rule.kind == FieldKind::kNumber) {
     out[at++] = ',';
     if constexpr (rule.fixedSign != 0) out[at++] = rule.fixedSign;
@@ -227,10 +328,9 @@ uint32_t FormatModeField(uint16_t value, const LoggerTimestamp& rowTime, char* o
   } else if constexpr (rule.kind == FieldKind::kCompassPoint) {
     // The record loop rejects any other value; should one get here it reads
     // as calm.
-    const char* text = (value >= 1 && value <= 17) ? compassPoints[value] : compassPoints[17];
-    out[at++] = ',';
-    while (*text) out[at++] = *text++;
-    return at;
+    const uint32_t point = (value >= 1 && value <= 17) ? value : 17;
+    StoreLittleEndian64(out, kCompassFields.words[point]);
+    return kCompassFields.lengths[point];
   } else {
     // Seconds added to the row's time of day; hour 0 counts as 24 so that
     // a time reaching back past midnight reads as the evening before.

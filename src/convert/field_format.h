@@ -19,6 +19,12 @@ namespace ravelo {
 // format's ranges (a negative hour) can make 12, such as ",-23:-59:-59".
 inline constexpr uint32_t kMaxFieldLength = 12;
 
+// A row's date and time, "%4d/%02d/%02d,%02d:%02d:%02d", has 19 characters
+// when every part fills its width: a year of 4 digits, the other parts 0..99.
+// Such a row's fields are at most 11 characters long.
+inline constexpr uint32_t kPlainRowTimeLength = 19;
+bool HasPlainRowTime(const LoggerTimestamp& time);
+
 // "00" to "99": the two digits of each number below 100.
 struct TwoDigitTable {
   char digits[100][2];

@@ -31,11 +31,19 @@ inline const MeasurementKind* KindOf(int32_t mode) {
   return (mode >= 0 && mode < kModeCount) ? &measurementKindTable[mode] : &kNoKind;
 }
 
+}  // namespace
+
+bool HasPlainRowTime(const LoggerTimestamp& time) {
+  return time.year >= 1000 && time.year <= 9999 && time.month >= 0 && time.month <= 99 &&
+         time.day >= 0 && time.day <= 99 && time.hour >= 0 && time.hour <= 99 &&
+         time.minute >= 0 && time.minute <= 99 && time.second >= 0 && time.second <= 99;
+}
+
+namespace {
+
 // "%4d/%02d/%02d,%02d:%02d:%02d" of the row's time. Returns its length.
 inline uint32_t FormatRowTime(char* line, const LoggerTimestamp& time) {
-  if (time.year >= 1000 && time.year <= 9999 && time.month >= 0 && time.month <= 99 &&
-      time.day >= 0 && time.day <= 99 && time.hour >= 0 && time.hour <= 99 &&
-      time.minute >= 0 && time.minute <= 99 && time.second >= 0 && time.second <= 99) {
+  if (HasPlainRowTime(time)) {
     // Every part has its full width: no padding, no sign.
     std::memcpy(line, kTwoDigits[time.year / 100], 2);
     std::memcpy(line + 2, kTwoDigits[time.year % 100], 2);
@@ -49,7 +57,7 @@ inline uint32_t FormatRowTime(char* line, const LoggerTimestamp& time) {
     std::memcpy(line + 14, kTwoDigits[time.minute], 2);
     line[16] = ':';
     std::memcpy(line + 17, kTwoDigits[time.second], 2);
-    return 19;
+    return kPlainRowTimeLength;
   }
   uint32_t at = 0;
   at += FormatScaledInteger(line + at, time.year, 0, 4, false, false);
@@ -130,6 +138,7 @@ void Converter::BuildColumnPlan(const RowBuffer& row, uint64_t columns) {
   });
   planCount = count;
   planColumns = columns;
+  std::memcpy(planMask, row.channelMask, sizeof planMask);
 }
 
 // The data line of a row whose channels are those of the plan (the caller
@@ -151,6 +160,23 @@ bool Converter::BuildDataLineFromPlan(RowBuffer* row) {
   line[at] = '\0';
   dataLineLength = at;
   return true;
+}
+
+// Every field of a row with a plain time fits, each formatted with the room
+// FormatField may use.
+static_assert(kPlainRowTimeLength + (kChannelCount - 1) * 11 + kMaxFieldLength <= kDataLineSize &&
+              kPlainRowTimeLength + kChannelCount * 11 + 3 <= kDataLineSize);
+
+// The data line of a row that followed the plan to its end: its fields are
+// in place already.
+void Converter::FinishPlannedDataLine(RowBuffer* row) {
+  char* line = row->dataLine;
+  FormatRowTime(line, row->timestamp);
+  uint32_t at = plannedLength;
+  line[at++] = '\r';
+  line[at++] = '\n';
+  line[at] = '\0';
+  dataLineLength = at;
 }
 
 }  // namespace ravelo

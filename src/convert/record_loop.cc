@@ -1,9 +1,11 @@
 // One conversion job: job set-up, then the logger file's records, checked one
 // by one and gathered into rows of one timestamp each. A row is output when a
 // record of another timestamp arrives and when the records end.
+#include <bit>
 #include <cstring>
 
 #include "api/converter.h"
+#include "convert/field_format.h"
 #include "convert/measurement_kinds.h"
 #include "convert/record_loop.h"
 
@@ -53,36 +55,106 @@ ModeClassTable MakeModeClasses() {
 
 const ModeClassTable kModeClasses = MakeModeClasses();
 
+// The first 33 bits of a record, its time, within the record's bytes read as
+// one little-endian word.
+constexpr uint64_t kRecordTimeBits = 0x80FFFFFFFFu;
+
+inline uint64_t LoadRecordWord(const uint8_t* b) {
+  uint64_t word;
+  std::memcpy(&word, b, sizeof word);
+  if constexpr (std::endian::native == std::endian::big) {
+    uint64_t swapped = 0;
+    for (int i = 0; i < 8; ++i) swapped |= uint64_t{b[i]} << (8 * i);
+    word = swapped;
+  }
+  return word;
+}
+
+inline void SetChannelBit(RowBuffer* row, int channel) {
+  const ChannelBit& bit = channelBitTable[channel];
+  row->channelMask[bit.byteIndex] |= bit.mask;
+}
+
 }  // namespace
 
+// Sets the channel bits of the plan columns that the current row followed,
+// so that its mask holds every channel it has; the row then leaves the plan.
+void Converter::CompleteRowMask() {
+  RowBuffer* row = &rows[currentRow];
+  if (planCursor > 0 && planCursor == planCount) {
+    for (size_t i = 0; i < sizeof planMask; ++i) row->channelMask[i] |= planMask[i];
+  } else {
+    for (int32_t i = 0; i < planCursor; ++i) SetChannelBit(row, planChannels[i]);
+  }
+  planCursor = -1;
+}
+
+// Starts the current row, empty, with the given time.
+void Converter::StartRow(const LoggerTimestamp& timestamp) {
+  rows[currentRow].timestamp = timestamp;
+  planCursor = HasPlainRowTime(timestamp) ? 0 : -1;
+  plannedLength = kPlainRowTimeLength;
+}
+
+// Adds a record that passed the checks to the current row. A later record of
+// a channel replaces the earlier one; every record counts.
+void Converter::AddRecordToRow(int32_t channel, int32_t mode, uint16_t value) {
+  RowBuffer* row = &rows[currentRow];
+  if (static_cast<uint32_t>(planCursor) < static_cast<uint32_t>(planCount) &&
+      planChannels[planCursor] == channel && planModes[planCursor] == mode) {
+    plannedLength += planFormatters[planCursor](value, row->timestamp, row->dataLine + plannedLength);
+    ++planCursor;
+  } else {
+    if (planCursor >= 0) CompleteRowMask();
+    SetChannelBit(row, channel);
+  }
+  row->channelValues[channel] = ChannelValue{static_cast<int16_t>(mode), value};
+  row->recordCount += 1;
+}
+
 // Adds to the current row the records that follow in the block with the
-// row's time bits, straight from their bytes, as the record loop would add
+// row's time bits, straight from their bytes, as AddRecordToRow would add
 // them. Stops at a record with other time bits, one the checks refuse, and
 // the end of the block's whole records; the loop takes over from there.
 void Converter::GatherRowRecords(uint64_t rowTimeKey) {
   RowBuffer* row = &rows[currentRow];
+  const uint64_t rowBits = rowTimeKey & kRecordTimeBits;
+  const uint32_t plannedCount = static_cast<uint32_t>(planCount);
+  int32_t count = row->recordCount;
+  int32_t cursor = planCursor;
+  uint32_t at = plannedLength;
+  const LoggerTimestamp time = row->timestamp;
   uint32_t unread = chunkUnread;
-  while (unread >= kRecordSize) {
-    const uint8_t* b = inputChunk + (chunkFilled - unread);
-    if (RecordTimeKey(b, dayCntlType) != rowTimeKey) break;
-    const int mode = b[4] & 0x7F;
-    const int channel = b[5];
-    const uint16_t value = static_cast<uint16_t>(b[6] | (b[7] << 8));
+  const uint8_t* b = inputChunk + (chunkFilled - unread);
+  for (; unread >= kRecordSize; unread -= kRecordSize, b += kRecordSize) {
+    const uint64_t word = LoadRecordWord(b);
+    if ((word & kRecordTimeBits) != rowBits) break;
+    const int mode = static_cast<int>((word >> 32) & 0x7F);
+    const int channel = static_cast<int>((word >> 40) & 0xFF);
+    const uint16_t value = static_cast<uint16_t>(word >> 48);
     const ModeClass modeClass = kModeClasses.classes[mode];
     if (modeClass != ModeClass::kAccepted) {
-      if (modeClass == ModeClass::kSkipped) {
-        unread -= kRecordSize;
-        continue;
-      }
+      if (modeClass == ModeClass::kSkipped) continue;
       if (modeClass == ModeClass::kRefused || value < 1 || value > 17) break;
     }
-    unread -= kRecordSize;
-    const ChannelBit& bit = channelBitTable[channel];
-    row->channelMask[bit.byteIndex] |= bit.mask;
-    row->channelValues[channel].mode = static_cast<int16_t>(mode);
-    row->channelValues[channel].value = value;
-    row->recordCount += 1;
+    if (static_cast<uint32_t>(cursor) < plannedCount && planChannels[cursor] == channel &&
+        planModes[cursor] == mode) {
+      at += planFormatters[cursor](value, time, row->dataLine + at);
+      ++cursor;
+    } else {
+      if (cursor >= 0) {
+        planCursor = cursor;
+        CompleteRowMask();
+        cursor = -1;
+      }
+      SetChannelBit(row, channel);
+    }
+    row->channelValues[channel] = ChannelValue{static_cast<int16_t>(mode), value};
+    ++count;
   }
+  row->recordCount = count;
+  planCursor = cursor;
+  plannedLength = at;
   chunkUnread = unread;
 }
 
@@ -133,15 +205,10 @@ ResultCode Converter::RunConversion(const char* inputPath, const char* destPath,
         row = &rows[currentRow];
         EmptyRow(row);
       }
-      row->timestamp = record.timestamp;
+      StartRow(record.timestamp);
       rowTimeKey = decodedTimeKey;
     }
-
-    const ChannelBit& bit = channelBitTable[record.channel];
-    row->channelMask[bit.byteIndex] |= bit.mask;
-    row->channelValues[record.channel].mode = record.mode;
-    row->channelValues[record.channel].value = record.value;
-    row->recordCount += 1;
+    AddRecordToRow(record.channel, record.mode, record.value);
   }
 
   CloseLoggerFile();

@@ -146,7 +146,9 @@ void Converter::DecodeLoggerRecord(const uint8_t* b, LoggerRecord* record) const
     record->timestamp = decodedTime;
     return;
   }
-  LoggerTimestamp& t = record->timestamp;
+  // Made in a local and copied whole: reading back the fields just stored
+  // one by one would stall on the stores.
+  LoggerTimestamp t;
   t.year = 2000 + (b[0] >> 1);
   t.month = ((b[0] & 1) << 3) | (b[1] >> 5);
   t.day = b[1] & 0x1F;
@@ -157,6 +159,7 @@ void Converter::DecodeLoggerRecord(const uint8_t* b, LoggerRecord* record) const
   t.orderingKey = OrderingKey(t.year, t.month, t.day, t.hour, t.minute, t.second);
   decodedTimeKey = timeKey;
   decodedTime = t;
+  record->timestamp = t;
 }
 
 // A record stamped exactly 00:00:00 becomes 24:00:00 of the day before.
