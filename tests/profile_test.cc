@@ -394,6 +394,48 @@ TEST_F(Profile, GetInt) {
 
 // ---- Test seam ----------------------------------------------------------------
 
+// One reading of the file gives what a ProfileGetString per key gives.
+TEST_F(Profile, FindNumberedKeyAgreesWithOneReadPerKey) {
+  auto byKeys = [&](int32_t count, const char* def, uint32_t size, const char* wanted) {
+    for (int32_t i = 1; i <= count; ++i) {
+      char key[32];
+      snprintf(key, sizeof key, "FILE_PATH%d", i);
+      char buf[300];
+      ProfileGetString("FILE_INFO", key, def, buf, size, ini_.c_str());
+      if (strcmp(buf, wanted) == 0 || strcmp(buf, def) == 0) return i;
+    }
+    return 0;
+  };
+  const std::string texts[] = {
+      "",
+      "[FILE_INFO]\r\nFILE_COUNT=3\r\nFILE_PATH1=a\r\nFILE_PATH2=b\r\nFILE_PATH3=c\r\n",
+      "[OTHER]\r\nFILE_PATH1=b\r\n[file_info]\r\n file_path2 = 'b' \r\nFILE_PATH1=a\r\n",
+      "[FILE_INFO]\r\nFILE_PATH1=a\r\nFILE_PATH1=b\r\nFILE_PATH2\r\nFILE_PATH3=\r\n"
+      "[FILE_INFO]\r\nFILE_PATH4=b\r\n",
+      "[FILE_INFO]\r\nFILE_PATH01=b\r\nFILE_PATH1=bcdef\r\nFILE_PATH2=\x01\r\n",
+  };
+  for (const std::string& text : texts) {
+    Put(text);
+    for (int32_t count : {0, 1, 2, 3, 5}) {
+      for (const char* wanted : {"a", "b", "c", "bcd", "z"}) {
+        for (uint32_t size : {300u, 4u}) {
+          EXPECT_EQ(ProfileFindNumberedKey("FILE_INFO", "FILE_PATH", count, "\x01", size, wanted,
+                                           ini_.c_str()),
+                    byKeys(count, "\x01", size, wanted))
+              << text << " count " << count << " wanted " << wanted << " size " << size;
+        }
+      }
+    }
+  }
+  // A missing file gives the default for every key.
+  EXPECT_EQ(ProfileFindNumberedKey("FILE_INFO", "FILE_PATH", 2, "\x01", 300, "a",
+                                   (dir_ + "/none.ini").c_str()),
+            1);
+  EXPECT_EQ(ProfileFindNumberedKey("FILE_INFO", "FILE_PATH", 0, "\x01", 300, "a",
+                                   (dir_ + "/none.ini").c_str()),
+            0);
+}
+
 TEST_F(Profile, InjectedFailures) {
   Put("[FILE_INFO]\r\nFILE_COUNT=3\r\nFILE_PATH1=a\r\n");
   fault::FailOp(fault::Op::kProfileRead, 1);
@@ -406,9 +448,12 @@ TEST_F(Profile, InjectedFailures) {
   EXPECT_FALSE(Write("FILE_INFO", "FILE_COUNT", "4"));
   EXPECT_EQ(Text(), "[FILE_INFO]\r\nFILE_COUNT=3\r\nFILE_PATH1=a\r\n");
   EXPECT_TRUE(Write("FILE_INFO", "FILE_COUNT", "4"));
-  EXPECT_EQ(fault::CallCount(fault::Op::kProfileRead), 4u);
+  fault::FailOp(fault::Op::kProfileRead, 5);
+  EXPECT_EQ(ProfileFindNumberedKey("FILE_INFO", "FILE_PATH", 1, "x", 300, "a", ini_.c_str()), 1);
+  EXPECT_EQ(ProfileFindNumberedKey("FILE_INFO", "FILE_PATH", 1, "x", 300, "b", ini_.c_str()), 0);
+  EXPECT_EQ(fault::CallCount(fault::Op::kProfileRead), 6u);
   EXPECT_EQ(fault::CallCount(fault::Op::kProfileWrite), 2u);
-  EXPECT_EQ(fault::CallCount(), 6u);  // a write's own reading is not counted apart
+  EXPECT_EQ(fault::CallCount(), 8u);  // a write's own reading is not counted apart
 }
 
 }  // namespace

@@ -45,7 +45,7 @@ class Converter {
                            int32_t makeMethod, int32_t direct);
   void GatherRowRecords(uint64_t rowTimeKey);
   void AddRecordToRow(int32_t channel, int32_t mode, uint16_t value);
-  void CompleteRowMask();
+  void LeavePlan();
   void StartRow(const LoggerTimestamp& timestamp);
 
   // ---- Logger file reader -----------------------------------------------
@@ -138,16 +138,20 @@ class Converter {
   int16_t planModes[kChannelCount];
   FieldFormatter planFormatters[kChannelCount];
   uint8_t planMask[kChannelCount / 8];
-  // While a row's records come in the plan's order, their channel bits are
-  // not set one by one: planCursor counts the records that matched the plan's
-  // first columns, whose bits may still be missing from the row's mask. -1
-  // once the row has left the plan; its mask is then complete.
+  uint8_t planRuleIds[kChannelCount];  // FieldRuleIdOf each column's mode
+  // Bytes 4 and 5 of a record of each column, mode and channel, as they
+  // stand in its little-endian word from bit 32 (the time bit of byte 4
+  // masked off); the top bit marks a wind direction mode, whose value must
+  // be checked.
+  uint32_t planRecordKeys[kChannelCount];
+  // While a row's records come in the plan's order, one per column, only
+  // their values are kept, in plannedValues: planCursor counts the records
+  // that matched the plan's first columns so far, and the row's mask and
+  // channelValues do not have them yet. -1 once the row has left the plan
+  // (LeavePlan): then its mask and channelValues hold every record. Rows
+  // whose time does not take 19 characters never follow the plan.
   int32_t planCursor;
-  // The fields of those records are formatted as they arrive, into the row's
-  // data line after its 19-character date and time; plannedLength is where
-  // the next field goes. Rows whose time takes another length never follow
-  // the plan.
-  uint32_t plannedLength;
+  uint16_t plannedValues[kChannelCount];
   uint32_t dataLineLength;  // of the current row's data line, once it is made
 
   // ---- Logger file reader -------------------------------------------------

@@ -310,7 +310,6 @@ void Converter::ResetColumns() {
   planColumns = 0;
   planCount = 0;
   planCursor = -1;
-  plannedLength = kPlainRowTimeLength;
 }
 
 // True when the current row has the channels of the previous row and the
@@ -325,19 +324,28 @@ bool Converter::MayHavePreviousColumns() const {
 }
 
 ResultCode Converter::OutputRow() {
-  const bool followedPlan = planCursor > 0 && planCursor == planCount;
-  CompleteRowMask();
   RowBuffer* row = &rows[currentRow];
+  // A row that followed the plan to its end has the plan's channels; when
+  // they are also the row before's, its data line is made from the values
+  // alone.
+  const bool followedPlan = planCursor > 0 && planCursor == planCount;
+  if (followedPlan) std::memcpy(row->channelMask, planMask, sizeof planMask);
+  const bool plannedLine = followedPlan && rowSink == nullptr && MayHavePreviousColumns();
+  if (plannedLine) {
+    planCursor = -1;
+  } else {
+    LeavePlan();
+  }
   if (rowSink != nullptr) return rowSink(this, row, rowSinkContext);
   const RowBuffer* previous = &rows[1 - currentRow];
   const int kind = csvFileKind == 0 ? 0 : 1;
 
   // The header and unit lines only change with the columns.
-  bool sameColumns = MayHavePreviousColumns();
-  if (sameColumns && followedPlan) {
+  bool sameColumns = plannedLine;
+  if (plannedLine) {
     FinishPlannedDataLine(row);
-  } else if (sameColumns) {
-    sameColumns = BuildDataLineFromPlan(row);
+  } else {
+    sameColumns = MayHavePreviousColumns() && BuildDataLineFromPlan(row);
   }
   if (sameColumns) {
     if (rowColumns[currentRow] != rowColumns[1 - currentRow]) {

@@ -308,10 +308,10 @@ CompassFieldTable MakeCompassFields() {
 
 const CompassFieldTable kCompassFields = MakeCompassFields();
 
-// The field of mode kMode, made for that mode at compile time.
-template <int kMode>
-uint32_t FormatModeField(uint16_t value, const LoggerTimestamp& rowTime, char* out) {
-  constexpr FieldRule rule = kRuleTable.rules[kMode];
+// The field of rule kRule, made for that rule at compile time.
+template <FieldRule kRule>
+inline uint32_t FormatRuleField(uint16_t value, const LoggerTimestamp& rowTime, char* out) {
+  constexpr FieldRule rule = kRule;
   uint32_t at = 0;
   if constexpr (rule.kind == FieldKind::kNone) {
     return 0;
@@ -345,6 +345,35 @@ uint32_t FormatModeField(uint16_t value, const LoggerTimestamp& rowTime, char* o
   }
 }
 
+template <int kMode>
+uint32_t FormatModeField(uint16_t value, const LoggerTimestamp& rowTime, char* out) {
+  return FormatRuleField<kRuleTable.rules[kMode]>(value, rowTime, out);
+}
+
+// The distinct rules of the modes, numbered: id 0 is "no field".
+struct RuleIds {
+  FieldRule rules[kModeCount];
+  int count;
+  uint8_t idOfMode[kModeCount];
+};
+
+constexpr RuleIds MakeRuleIds() {
+  RuleIds ids{};
+  ids.rules[0] = kNoField;
+  ids.count = 1;
+  for (int mode = 0; mode < kModeCount; ++mode) {
+    int id = 0;
+    while (id < ids.count && !(ids.rules[id] == kRuleTable.rules[mode])) ++id;
+    if (id == ids.count) ids.rules[ids.count++] = kRuleTable.rules[mode];
+    ids.idOfMode[mode] = static_cast<uint8_t>(id);
+  }
+  return ids;
+}
+
+constexpr RuleIds kRuleIds = MakeRuleIds();
+constexpr int kMaxRuleIds = 24;  // the cases of FormatFields
+static_assert(kRuleIds.count <= kMaxRuleIds);
+
 template <size_t... kModes>
 constexpr std::array<FieldFormatter, sizeof...(kModes)> MakeFormatters(
     std::index_sequence<kModes...>) {
@@ -365,6 +394,34 @@ FieldFormatter FieldFormatterOf(int32_t mode) {
 uint32_t FormatField(int32_t mode, uint16_t value, const LoggerTimestamp& rowTime, char* out) {
   if (mode < 0 || mode >= kModeCount) return 0;
   return kFormatters[mode](value, rowTime, out);
+}
+
+uint8_t FieldRuleIdOf(int32_t mode) {
+  return (mode >= 0 && mode < kModeCount) ? kRuleIds.idOfMode[mode] : 0;
+}
+
+uint32_t FormatFields(const uint8_t* ruleIds, const uint16_t* values, int32_t count,
+                      const LoggerTimestamp& rowTime, char* out) {
+  uint32_t at = 0;
+  for (int32_t i = 0; i < count; ++i) {
+    // Ids past the last rule have kNoField: no field.
+    switch (ruleIds[i]) {
+#define RAVELO_RULE_CASE(id)                                                         \
+  case id:                                                                           \
+    at += FormatRuleField<kRuleIds.rules[id]>(values[i], rowTime, out + at);         \
+    break;
+      RAVELO_RULE_CASE(0) RAVELO_RULE_CASE(1) RAVELO_RULE_CASE(2) RAVELO_RULE_CASE(3)
+      RAVELO_RULE_CASE(4) RAVELO_RULE_CASE(5) RAVELO_RULE_CASE(6) RAVELO_RULE_CASE(7)
+      RAVELO_RULE_CASE(8) RAVELO_RULE_CASE(9) RAVELO_RULE_CASE(10) RAVELO_RULE_CASE(11)
+      RAVELO_RULE_CASE(12) RAVELO_RULE_CASE(13) RAVELO_RULE_CASE(14) RAVELO_RULE_CASE(15)
+      RAVELO_RULE_CASE(16) RAVELO_RULE_CASE(17) RAVELO_RULE_CASE(18) RAVELO_RULE_CASE(19)
+      RAVELO_RULE_CASE(20) RAVELO_RULE_CASE(21) RAVELO_RULE_CASE(22) RAVELO_RULE_CASE(23)
+#undef RAVELO_RULE_CASE
+      default:
+        break;
+    }
+  }
+  return at;
 }
 
 }  // namespace ravelo

@@ -48,6 +48,7 @@ enum class FieldKind : uint8_t {
 };
 
 struct FieldRule {
+  friend constexpr bool operator==(const FieldRule&, const FieldRule&) = default;
   FieldKind kind;
   bool signedRaw;  // raw word read as int16 (else uint16)
   uint8_t decimals;  // 0..4: the number is raw / 10^decimals
@@ -74,5 +75,16 @@ uint32_t FormatField(int32_t mode, uint16_t value, const LoggerTimestamp& rowTim
 // theirs, so that formatting a field needs no look-up of its rule.
 using FieldFormatter = uint32_t (*)(uint16_t value, const LoggerTimestamp& rowTime, char* out);
 FieldFormatter FieldFormatterOf(int32_t mode);
+
+// Modes with the same rule make the same fields: the rule of each mode as a
+// small number, 0 for a mode without a field.
+uint8_t FieldRuleIdOf(int32_t mode);
+
+// The fields of count columns one after the other, column i with rule
+// ruleIds[i] and raw value values[i], as FormatField makes them; returns
+// their total length. out needs the room of the fields and kMaxFieldLength
+// bytes for the last of them; no terminating zero.
+uint32_t FormatFields(const uint8_t* ruleIds, const uint16_t* values, int32_t count,
+                      const LoggerTimestamp& rowTime, char* out);
 
 }  // namespace ravelo

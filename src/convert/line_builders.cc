@@ -133,6 +133,10 @@ void Converter::BuildColumnPlan(const RowBuffer& row, uint64_t columns) {
     planChannels[count] = static_cast<uint8_t>(channel);
     planModes[count] = row.channelValues[channel].mode;
     planFormatters[count] = FieldFormatterOf(planModes[count]);
+    planRuleIds[count] = FieldRuleIdOf(planModes[count]);
+    planRecordKeys[count] = static_cast<uint32_t>(planModes[count] & 0x7F) |
+                            (static_cast<uint32_t>(channel) << 8) |
+                            (IsWindDirectionMode(planModes[count]) ? 0x80000000u : 0);
     ++count;
     return true;
   });
@@ -167,12 +171,12 @@ bool Converter::BuildDataLineFromPlan(RowBuffer* row) {
 static_assert(kPlainRowTimeLength + (kChannelCount - 1) * 11 + kMaxFieldLength <= kDataLineSize &&
               kPlainRowTimeLength + kChannelCount * 11 + 3 <= kDataLineSize);
 
-// The data line of a row that followed the plan to its end: its fields are
-// in place already.
+// The data line of a row that followed the plan to its end, from the values
+// kept for its columns.
 void Converter::FinishPlannedDataLine(RowBuffer* row) {
   char* line = row->dataLine;
-  FormatRowTime(line, row->timestamp);
-  uint32_t at = plannedLength;
+  uint32_t at = FormatRowTime(line, row->timestamp);
+  at += FormatFields(planRuleIds, plannedValues, planCount, row->timestamp, line + at);
   line[at++] = '\r';
   line[at++] = '\n';
   line[at] = '\0';

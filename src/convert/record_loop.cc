@@ -77,14 +77,14 @@ inline void SetChannelBit(RowBuffer* row, int channel) {
 
 }  // namespace
 
-// Sets the channel bits of the plan columns that the current row followed,
-// so that its mask holds every channel it has; the row then leaves the plan.
-void Converter::CompleteRowMask() {
+// Moves the records that followed the plan into the row's mask and
+// channelValues; the row then leaves the plan.
+void Converter::LeavePlan() {
   RowBuffer* row = &rows[currentRow];
-  if (planCursor > 0 && planCursor == planCount) {
-    for (size_t i = 0; i < sizeof planMask; ++i) row->channelMask[i] |= planMask[i];
-  } else {
-    for (int32_t i = 0; i < planCursor; ++i) SetChannelBit(row, planChannels[i]);
+  for (int32_t i = 0; i < planCursor; ++i) {
+    const int channel = planChannels[i];
+    SetChannelBit(row, channel);
+    row->channelValues[channel] = ChannelValue{planModes[i], plannedValues[i]};
   }
   planCursor = -1;
 }
@@ -93,7 +93,6 @@ void Converter::CompleteRowMask() {
 void Converter::StartRow(const LoggerTimestamp& timestamp) {
   rows[currentRow].timestamp = timestamp;
   planCursor = HasPlainRowTime(timestamp) ? 0 : -1;
-  plannedLength = kPlainRowTimeLength;
 }
 
 // Adds a record that passed the checks to the current row. A later record of
@@ -102,13 +101,12 @@ void Converter::AddRecordToRow(int32_t channel, int32_t mode, uint16_t value) {
   RowBuffer* row = &rows[currentRow];
   if (static_cast<uint32_t>(planCursor) < static_cast<uint32_t>(planCount) &&
       planChannels[planCursor] == channel && planModes[planCursor] == mode) {
-    plannedLength += planFormatters[planCursor](value, row->timestamp, row->dataLine + plannedLength);
-    ++planCursor;
+    plannedValues[planCursor++] = value;
   } else {
-    if (planCursor >= 0) CompleteRowMask();
+    if (planCursor >= 0) LeavePlan();
     SetChannelBit(row, channel);
+    row->channelValues[channel] = ChannelValue{static_cast<int16_t>(mode), value};
   }
-  row->channelValues[channel] = ChannelValue{static_cast<int16_t>(mode), value};
   row->recordCount += 1;
 }
 
@@ -116,45 +114,77 @@ void Converter::AddRecordToRow(int32_t channel, int32_t mode, uint16_t value) {
 // row's time bits, straight from their bytes, as AddRecordToRow would add
 // them. Stops at a record with other time bits, one the checks refuse, and
 // the end of the block's whole records; the loop takes over from there.
+// Kept out of line: in a function of its own the loops' state stays in
+// registers.
+#if defined(__GNUC__)
+__attribute__((noinline))
+#endif
 void Converter::GatherRowRecords(uint64_t rowTimeKey) {
-  RowBuffer* row = &rows[currentRow];
   const uint64_t rowBits = rowTimeKey & kRecordTimeBits;
-  const uint32_t plannedCount = static_cast<uint32_t>(planCount);
-  int32_t count = row->recordCount;
-  int32_t cursor = planCursor;
-  uint32_t at = plannedLength;
-  const LoggerTimestamp time = row->timestamp;
   uint32_t unread = chunkUnread;
   const uint8_t* b = inputChunk + (chunkFilled - unread);
-  for (; unread >= kRecordSize; unread -= kRecordSize, b += kRecordSize) {
+  int32_t count = rows[currentRow].recordCount;
+
+  // Each record taken apart; false when the loop must stop before it.
+  struct Fields {
+    int mode;
+    int channel;
+    uint16_t value;
+    bool skip;
+  };
+  auto take = [&](Fields* f) {
     const uint64_t word = LoadRecordWord(b);
-    if ((word & kRecordTimeBits) != rowBits) break;
-    const int mode = static_cast<int>((word >> 32) & 0x7F);
-    const int channel = static_cast<int>((word >> 40) & 0xFF);
-    const uint16_t value = static_cast<uint16_t>(word >> 48);
-    const ModeClass modeClass = kModeClasses.classes[mode];
-    if (modeClass != ModeClass::kAccepted) {
-      if (modeClass == ModeClass::kSkipped) continue;
-      if (modeClass == ModeClass::kRefused || value < 1 || value > 17) break;
-    }
-    if (static_cast<uint32_t>(cursor) < plannedCount && planChannels[cursor] == channel &&
-        planModes[cursor] == mode) {
-      at += planFormatters[cursor](value, time, row->dataLine + at);
-      ++cursor;
-    } else {
-      if (cursor >= 0) {
-        planCursor = cursor;
-        CompleteRowMask();
-        cursor = -1;
+    if ((word & kRecordTimeBits) != rowBits) return false;
+    f->mode = static_cast<int>((word >> 32) & 0x7F);
+    f->channel = static_cast<int>((word >> 40) & 0xFF);
+    f->value = static_cast<uint16_t>(word >> 48);
+    const ModeClass modeClass = kModeClasses.classes[f->mode];
+    f->skip = modeClass == ModeClass::kSkipped;
+    if (modeClass == ModeClass::kRefused) return false;
+    return modeClass != ModeClass::kWindDirection || (f->value >= 1 && f->value <= 17);
+  };
+
+  // Records that follow the plan: only their values are kept. A record with
+  // the mode and channel of the next column passes the checks, a wind
+  // direction only with a value of 1..17; any other record is looked at
+  // through its mode.
+  int32_t cursor = planCursor;
+  if (cursor >= 0) {
+    const int32_t plannedCount = planCount;
+    const int32_t firstCursor = cursor;
+    for (; unread >= kRecordSize; unread -= kRecordSize, b += kRecordSize) {
+      const uint64_t word = LoadRecordWord(b);
+      if ((word & kRecordTimeBits) != rowBits) break;
+      const uint32_t key = static_cast<uint32_t>(word >> 32) & 0xFF7Fu;
+      const uint16_t value = static_cast<uint16_t>(word >> 48);
+      if (cursor < plannedCount && (planRecordKeys[cursor] & 0xFFFFu) == key) {
+        if ((planRecordKeys[cursor] >> 31) != 0 && (value < 1 || value > 17)) break;
+        plannedValues[cursor++] = value;
+        continue;
       }
-      SetChannelBit(row, channel);
+      if (kModeClasses.classes[key & 0x7F] != ModeClass::kSkipped) break;
     }
-    row->channelValues[channel] = ChannelValue{static_cast<int16_t>(mode), value};
-    ++count;
+    count += cursor - firstCursor;
+    planCursor = cursor;
+  }
+
+  // The rest of the row, once it has left the plan.
+  RowBuffer* row = &rows[currentRow];
+  if (unread >= kRecordSize) {
+    Fields f;
+    if (take(&f) && planCursor >= 0 && !f.skip) LeavePlan();
+  }
+  if (planCursor < 0) {
+    for (; unread >= kRecordSize; unread -= kRecordSize, b += kRecordSize) {
+      Fields f;
+      if (!take(&f)) break;
+      if (f.skip) continue;
+      SetChannelBit(row, f.channel);
+      row->channelValues[f.channel] = ChannelValue{static_cast<int16_t>(f.mode), f.value};
+      ++count;
+    }
   }
   row->recordCount = count;
-  planCursor = cursor;
-  plannedLength = at;
   chunkUnread = unread;
 }
 

@@ -51,13 +51,11 @@ int32_t Converter::INIFileEntryFind(const char* iniPath, const char* csvPath) {
   }
   if (count <= 0) return count + 1;
   if (count >= kMaxEntries) return 0;  // treated as listed: nothing is written
-  char key[32];
-  char value[kPathSize];
-  for (int32_t i = 1; i <= count; ++i) {
-    std::snprintf(key, sizeof key, "%s%d", kPathKey, i);
-    platform::ProfileGetString(kSection, key, kUnreadableText, value, sizeof value, iniPath);
-    if (std::strcmp(value, csvPath) == 0) return 0;
-    if (std::strcmp(value, kUnreadableText) == 0) return 0;  // cannot tell: listed
+  // A path key that cannot be read gives kUnreadableText: the file cannot
+  // be told apart from a listed one, so it counts as listed.
+  if (platform::ProfileFindNumberedKey(kSection, kPathKey, count, kUnreadableText, kPathSize,
+                                       csvPath, iniPath) != 0) {
+    return 0;
   }
   return count + 1;
 }

@@ -26,7 +26,8 @@ enum class Op {
   kRenameReplace,
   kFolderFlush,
   kIsHeld,        // a failure reads as "held by another program"
-  kProfileRead,   // ProfileGetInt / ProfileGetString: fail as a missing file
+  kProfileRead,   // ProfileGetInt / ProfileGetString / ProfileFindNumberedKey: fail as a
+                  // missing file
   kProfileWrite,
   kCount
 };

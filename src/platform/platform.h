@@ -103,6 +103,15 @@ int32_t ProfileGetInt(const char* section, const char* key, int32_t defaultValue
 uint32_t ProfileGetString(const char* section, const char* key, const char* defaultValue,
                           char* out, uint32_t outSize, const char* file);
 
+// Looks through the keys "<keyPrefix>1" .. "<keyPrefix><count>" of section
+// in that order and returns the number of the first whose text, as
+// ProfileGetString(section, key, defaultValue, out, outSize, file) would
+// copy it, equals wanted or defaultValue; 0 when none does (or count < 1).
+// On POSIX the file is read once for all the keys.
+int32_t ProfileFindNumberedKey(const char* section, const char* keyPrefix, int32_t count,
+                               const char* defaultValue, uint32_t outSize, const char* wanted,
+                               const char* file);
+
 // Sets key in section to value: updates the key in place, or appends it to
 // its section, or appends the section; creates the file on the first write.
 // The file is rewritten through a temporary file and a rename, so that it is

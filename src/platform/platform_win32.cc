@@ -6,6 +6,9 @@
 #define NOMINMAX
 #include <windows.h>
 
+#include <cstdio>
+#include <cstring>
+
 #include "platform/fault.h"
 #include "platform/platform.h"
 
@@ -208,6 +211,24 @@ uint32_t ProfileGetString(const char* section, const char* key, const char* defa
     return n;
   }
   return GetPrivateProfileStringA(section, key, defaultValue, out, outSize, file);
+}
+
+int32_t ProfileFindNumberedKey(const char* section, const char* keyPrefix, int32_t count,
+                               const char* defaultValue, uint32_t outSize, const char* wanted,
+                               const char* file) {
+  if (count < 1 || outSize == 0 || outSize > 4096 || keyPrefix == nullptr || wanted == nullptr) {
+    return 0;
+  }
+  const char* fallback = defaultValue != nullptr ? defaultValue : "";
+  char key[64];
+  char text[4096];
+  for (int32_t i = 1; i <= count; ++i) {
+    const int length = std::snprintf(key, sizeof key, "%s%d", keyPrefix, i);
+    if (length < 0 || static_cast<size_t>(length) >= sizeof key) return 0;
+    ProfileGetString(section, key, fallback, text, outSize, file);
+    if (std::strcmp(text, wanted) == 0 || std::strcmp(text, fallback) == 0) return i;
+  }
+  return 0;
 }
 
 bool ProfileWriteString(const char* section, const char* key, const char* value,

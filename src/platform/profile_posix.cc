@@ -489,6 +489,42 @@ uint32_t ProfileGetString(const char* section, const char* key, const char* defa
   return static_cast<uint32_t>(n);
 }
 
+int32_t ProfileFindNumberedKey(const char* section, const char* keyPrefix, int32_t count,
+                               const char* defaultValue, uint32_t outSize, const char* wanted,
+                               const char* file) {
+  if (count < 1 || outSize == 0 || keyPrefix == nullptr || wanted == nullptr) return 0;
+  const Span fallback = SpanOf(defaultValue != nullptr ? defaultValue : "");
+  const size_t cut = outSize - 1;
+  // Whether the text a key gives, cut as ProfileGetString cuts it, is one of
+  // the two texts looked for.
+  auto matches = [&](Span text) {
+    const size_t n = text.n < cut ? text.n : cut;
+    const size_t wantedLength = strlen(wanted);
+    return (n == wantedLength && memcmp(text.p, wanted, n) == 0) ||
+           (n == fallback.n && memcmp(text.p, fallback.p, n) == 0);
+  };
+  // A file that cannot be read gives the default for every key.
+  if (RAVELO_INJECTED_FAILURE(kProfileRead) || section == nullptr) {
+    return matches(fallback) ? 1 : 0;
+  }
+  TextLock lock;
+  char p[kSystemPathSize];
+  size_t size = 0;
+  const ReadResult r = SystemPath(file, p) ? ReadText(p, &size) : ReadResult::kFailed;
+  if (r != ReadResult::kRead && r != ReadResult::kTooBig) return matches(fallback) ? 1 : 0;
+  const Span sectionName = Trim(SpanOf(section));
+  char key[64];
+  for (int32_t i = 1; i <= count; ++i) {
+    const int length = snprintf(key, sizeof key, "%s%d", keyPrefix, i);
+    if (length < 0 || static_cast<size_t>(length) >= sizeof key) return 0;
+    const Found found = Find(fileText, size, sectionName, Trim(SpanOf(key)));
+    const Span text =
+        found.key && found.keyLine.hasValue ? Unquote(found.keyLine.value) : fallback;
+    if (matches(text)) return i;
+  }
+  return 0;
+}
+
 bool ProfileWriteString(const char* section, const char* key, const char* value, const char* file) {
   if (RAVELO_INJECTED_FAILURE(kProfileWrite)) return false;
   return WriteProfile(section, &key, &value, 1, file);

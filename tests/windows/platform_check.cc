@@ -167,6 +167,14 @@ void Profiles() {
   Check(p::ProfileGetString("FILE_INFO", "FILE_PATH9", "dflt", out, sizeof out, file) == 4 &&
             std::strcmp(out, "dflt") == 0,
         "missing key: the default");
+  Check(p::ProfileFindNumberedKey("FILE_INFO", "FILE_PATH", 2, "\x01", sizeof out,
+                                  "D:\\x\\LOG_20240201.CSV", file) == 2,
+        "find a numbered key by its value");
+  Check(p::ProfileFindNumberedKey("FILE_INFO", "FILE_PATH", 2, "\x01", sizeof out, "E:\\y",
+                                  file) == 0 &&
+            p::ProfileFindNumberedKey("FILE_INFO", "FILE_PATH", 3, "\x01", sizeof out, "E:\\y",
+                                      file) == 3,
+        "a value not there, then a missing key that gives the default");
   Check(p::ProfileGetInt("OTHER", "FILE_COUNT", 77, file) == 77, "missing section: the default");
   Check(p::ProfileWriteString("FILE_INFO", "FILE_COUNT", "-3", file) &&
             p::ProfileGetInt("FILE_INFO", "FILE_COUNT", 0, file) == -3,
