@@ -74,6 +74,7 @@ class Converter {
   bool MayHavePreviousColumns() const;
   void BuildColumnPlan(const RowBuffer& row, uint64_t columns);
   bool BuildDataLineFromPlan(RowBuffer* row);
+  void StartPlannedDataLine(RowBuffer* row);
   void FinishPlannedDataLine(RowBuffer* row);
   void ResetColumns();
   ResultCode ReadExistingUnitLine(ResultCode* readResult);
@@ -87,6 +88,8 @@ class Converter {
   ResultCode CreateOutputFile(const char* baseName);
   ResultCode WriteOutputText(const char* text);
   ResultCode WriteOutputBytes(const char* text, size_t length);
+  ResultCode WritePlannedDataLine(const RowBuffer& row);
+  ResultCode WriteFullBlock();
   ResultCode CloseOutputFile();
   ResultCode FlushOutputFile();  // pending bytes written and forced to the disk
   ResultCode CommitOutputFile();
@@ -142,8 +145,10 @@ class Converter {
   // Bytes 4 and 5 of a record of each column, mode and channel, as they
   // stand in its little-endian word from bit 32 (the time bit of byte 4
   // masked off); the top bit marks a wind direction mode, whose value must
-  // be checked.
-  uint32_t planRecordKeys[kChannelCount];
+  // be checked. The entry after the last column matches no record.
+  uint32_t planRecordKeys[kChannelCount + 1];
+  static constexpr uint32_t kWindKeyBit = 0x80000000u;
+  static constexpr uint32_t kNoRecordKey = 0xFFFFFFFFu;
   // While a row's records come in the plan's order, one per column, only
   // their values are kept, in plannedValues: planCursor counts the records
   // that matched the plan's first columns so far, and the row's mask and
@@ -196,7 +201,10 @@ class Converter {
   // ---- Output writer --------------------------------------------------------
   platform::FileHandle outputHandle;
   uint32_t outputPending;
-  uint8_t outputBuffer[kBlockSize];
+  // One block, and room behind it for a data line formatted in place
+  // (WritePlannedDataLine); the file only ever gets whole blocks of
+  // kBlockSize bytes and a last shorter one.
+  uint8_t outputBuffer[kBlockSize + kDataLineSize];
 
   // ---- Safety state ---------------------------------------------------------
   // Set when a commit lost the CSV file and the temporary file holds the only

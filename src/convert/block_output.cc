@@ -309,6 +309,7 @@ void Converter::ResetColumns() {
   writtenColumns = 0;
   planColumns = 0;
   planCount = 0;
+  planRecordKeys[0] = kNoRecordKey;
   planCursor = -1;
 }
 
@@ -343,7 +344,7 @@ ResultCode Converter::OutputRow() {
   // The header and unit lines only change with the columns.
   bool sameColumns = plannedLine;
   if (plannedLine) {
-    FinishPlannedDataLine(row);
+    StartPlannedDataLine(row);  // the fields follow where the line goes
   } else {
     sameColumns = MayHavePreviousColumns() && BuildDataLineFromPlan(row);
   }
@@ -362,7 +363,8 @@ ResultCode Converter::OutputRow() {
     dataLineLength = static_cast<uint32_t>(std::strlen(row->dataLine));
   }
 
-  // Data lines are at least 19 characters long: the prefixes compare whole.
+  // Data lines are at least 19 characters long: the prefixes compare whole
+  // (a planned line has its date and time so far).
   bool newFileStarted = false;
   const bool samePeriod =
       outputHandle != platform::kNoFile &&
@@ -390,7 +392,10 @@ ResultCode Converter::OutputRow() {
     }
   }
 
-  if (newCsvFile == 0) return PlaceRowInMerge(row);
+  if (newCsvFile == 0) {
+    if (plannedLine) FinishPlannedDataLine(row);
+    return PlaceRowInMerge(row);
+  }
 
   if (newFileStarted ||
       (!sameColumns && (std::strcmp(row->headerLine, previous->headerLine) != 0 ||
@@ -399,6 +404,9 @@ ResultCode Converter::OutputRow() {
     if (result == kOk) result = WriteOutputText(row->unitLine);
     if (result != kOk) return result;
   }
+  // A planned line is made in the output buffer; the row keeps its date and
+  // time, all that the next row compares.
+  if (plannedLine) return WritePlannedDataLine(*row);
   return WriteOutputBytes(row->dataLine, dataLineLength);
 }
 

@@ -93,15 +93,6 @@ constexpr bool RulesFitRawNumbers() {
 }
 static_assert(RulesFitRawNumbers());
 
-// Stores the 8 characters of word, the first in its lowest byte.
-inline void StoreLittleEndian64(char* out, uint64_t word) {
-  if constexpr (std::endian::native == std::endian::little) {
-    std::memcpy(out, &word, 8);
-  } else {
-    for (int i = 0; i < 8; ++i) out[i] = static_cast<char>(word >> (8 * i));
-  }
-}
-
 // "000" to "655": the three leading digits of each 5-digit magnitude, in the
 // low three bytes of a little-endian word.
 struct ThreeDigitTable {
@@ -118,9 +109,7 @@ constexpr ThreeDigitTable kThreeDigits;
 // lowest byte: one division by 100 and two look-ups.
 inline uint64_t FiveDigits(uint32_t magnitude) {
   const uint32_t high = magnitude / 100;
-  const char* low = kTwoDigits[static_cast<int>(magnitude - high * 100)];
-  return kThreeDigits.words[high] | (uint64_t{static_cast<uint8_t>(low[0])} << 24) |
-         (uint64_t{static_cast<uint8_t>(low[1])} << 32);
+  return kThreeDigits.words[high] | (kTwoDigitWords[static_cast<int>(magnitude - high * 100)] << 24);
 }
 
 // Two-digit time part, printf "%02d".

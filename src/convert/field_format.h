@@ -8,7 +8,9 @@
 //   time of day    ",%02d:%02d:%02d"
 #pragma once
 
+#include <bit>
 #include <cstdint>
+#include <cstring>
 
 #include "api/types.h"
 
@@ -37,6 +39,28 @@ struct TwoDigitTable {
   constexpr const char* operator[](int i) const { return digits[i]; }
 };
 inline constexpr TwoDigitTable kTwoDigits;
+
+// The same two digits as a number: the first digit in the low byte, so that
+// a little-endian store writes them in order.
+struct TwoDigitWordTable {
+  uint16_t words[100];
+  constexpr TwoDigitWordTable() : words{} {
+    for (int i = 0; i < 100; ++i) {
+      words[i] = static_cast<uint16_t>(('0' + i / 10) | (('0' + i % 10) << 8));
+    }
+  }
+  constexpr uint64_t operator[](int i) const { return words[i]; }
+};
+inline constexpr TwoDigitWordTable kTwoDigitWords;
+
+// Stores the 8 characters of word, the first in its lowest byte.
+inline void StoreLittleEndian64(char* out, uint64_t word) {
+  if constexpr (std::endian::native == std::endian::little) {
+    std::memcpy(out, &word, 8);
+  } else {
+    for (int i = 0; i < 8; ++i) out[i] = static_cast<char>(word >> (8 * i));
+  }
+}
 
 // How the raw value of a mode becomes its field (one rule per mode, kept in
 // field_format.cc).

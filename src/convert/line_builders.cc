@@ -41,24 +41,23 @@ bool HasPlainRowTime(const LoggerTimestamp& time) {
 
 namespace {
 
+// The date and time of a row with a plain time (every part fills its width:
+// no padding, no sign) as three pieces: "YYYY/MM/", "DD,hh:mm", ":ss".
+// Writes 24 bytes; returns the 19 of the text.
+inline uint32_t FormatPlainRowTime(char* line, const LoggerTimestamp& time) {
+  StoreLittleEndian64(line, kTwoDigitWords[time.year / 100] |
+                                (kTwoDigitWords[time.year % 100] << 16) | (uint64_t{'/'} << 32) |
+                                (kTwoDigitWords[time.month] << 40) | (uint64_t{'/'} << 56));
+  StoreLittleEndian64(line + 8, kTwoDigitWords[time.day] | (uint64_t{','} << 16) |
+                                    (kTwoDigitWords[time.hour] << 24) | (uint64_t{':'} << 40) |
+                                    (kTwoDigitWords[time.minute] << 48));
+  StoreLittleEndian64(line + 16, uint64_t{':'} | (kTwoDigitWords[time.second] << 8));
+  return kPlainRowTimeLength;
+}
+
 // "%4d/%02d/%02d,%02d:%02d:%02d" of the row's time. Returns its length.
 inline uint32_t FormatRowTime(char* line, const LoggerTimestamp& time) {
-  if (HasPlainRowTime(time)) {
-    // Every part has its full width: no padding, no sign.
-    std::memcpy(line, kTwoDigits[time.year / 100], 2);
-    std::memcpy(line + 2, kTwoDigits[time.year % 100], 2);
-    line[4] = '/';
-    std::memcpy(line + 5, kTwoDigits[time.month], 2);
-    line[7] = '/';
-    std::memcpy(line + 8, kTwoDigits[time.day], 2);
-    line[10] = ',';
-    std::memcpy(line + 11, kTwoDigits[time.hour], 2);
-    line[13] = ':';
-    std::memcpy(line + 14, kTwoDigits[time.minute], 2);
-    line[16] = ':';
-    std::memcpy(line + 17, kTwoDigits[time.second], 2);
-    return kPlainRowTimeLength;
-  }
+  if (HasPlainRowTime(time)) return FormatPlainRowTime(line, time);
   uint32_t at = 0;
   at += FormatScaledInteger(line + at, time.year, 0, 4, false, false);
   line[at++] = '/';
@@ -136,11 +135,12 @@ void Converter::BuildColumnPlan(const RowBuffer& row, uint64_t columns) {
     planRuleIds[count] = FieldRuleIdOf(planModes[count]);
     planRecordKeys[count] = static_cast<uint32_t>(planModes[count] & 0x7F) |
                             (static_cast<uint32_t>(channel) << 8) |
-                            (IsWindDirectionMode(planModes[count]) ? 0x80000000u : 0);
+                            (IsWindDirectionMode(planModes[count]) ? kWindKeyBit : 0);
     ++count;
     return true;
   });
   planCount = count;
+  planRecordKeys[count] = kNoRecordKey;
   planColumns = columns;
   std::memcpy(planMask, row.channelMask, sizeof planMask);
 }
@@ -172,10 +172,15 @@ static_assert(kPlainRowTimeLength + (kChannelCount - 1) * 11 + kMaxFieldLength <
               kPlainRowTimeLength + kChannelCount * 11 + 3 <= kDataLineSize);
 
 // The data line of a row that followed the plan to its end, from the values
-// kept for its columns.
+// kept for its columns, in two steps: first its date and time, which decide
+// its file, then its fields. Only rows with a plain time follow the plan.
+void Converter::StartPlannedDataLine(RowBuffer* row) {
+  FormatPlainRowTime(row->dataLine, row->timestamp);
+}
+
 void Converter::FinishPlannedDataLine(RowBuffer* row) {
   char* line = row->dataLine;
-  uint32_t at = FormatRowTime(line, row->timestamp);
+  uint32_t at = kPlainRowTimeLength;
   at += FormatFields(planRuleIds, plannedValues, planCount, row->timestamp, line + at);
   line[at++] = '\r';
   line[at++] = '\n';

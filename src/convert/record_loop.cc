@@ -150,19 +150,23 @@ void Converter::GatherRowRecords(uint64_t rowTimeKey) {
   // through its mode.
   int32_t cursor = planCursor;
   if (cursor >= 0) {
-    const int32_t plannedCount = planCount;
     const int32_t firstCursor = cursor;
     for (; unread >= kRecordSize; unread -= kRecordSize, b += kRecordSize) {
       const uint64_t word = LoadRecordWord(b);
       if ((word & kRecordTimeBits) != rowBits) break;
       const uint32_t key = static_cast<uint32_t>(word >> 32) & 0xFF7Fu;
       const uint16_t value = static_cast<uint16_t>(word >> 48);
-      if (cursor < plannedCount && (planRecordKeys[cursor] & 0xFFFFu) == key) {
-        if ((planRecordKeys[cursor] >> 31) != 0 && (value < 1 || value > 17)) break;
-        plannedValues[cursor++] = value;
-        continue;
+      const uint32_t planned = planRecordKeys[cursor];
+      if (planned != key) {
+        // A wind direction of the column, a skipped record, or the row
+        // leaves the plan.
+        if (planned != (key | kWindKeyBit)) {
+          if (kModeClasses.classes[key & 0x7F] == ModeClass::kSkipped) continue;
+          break;
+        }
+        if (value < 1 || value > 17) break;
       }
-      if (kModeClasses.classes[key & 0x7F] != ModeClass::kSkipped) break;
+      plannedValues[cursor++] = value;
     }
     count += cursor - firstCursor;
     planCursor = cursor;

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "api/converter.h"
+#include "convert/field_format.h"
 
 namespace ravelo {
 namespace {
@@ -79,17 +80,41 @@ ResultCode Converter::WriteOutputBytes(const char* text, size_t length) {
     std::memcpy(outputBuffer + outputPending, text, part);
     text += part;
     length -= part;
-    uint32_t written = 0;
-    if (outputHandle == platform::kNoFile ||
-        !platform::FileWrite(outputHandle, outputBuffer, kBlockSize, &written) ||
-        written != kBlockSize) {
-      outputPending = 0;
-      CloseOutputFile();
-      return kWriteFailed;
-    }
-    outputPending = 0;
+    outputPending = kBlockSize;
+    const ResultCode result = WriteFullBlock();
+    if (result != kOk) return result;
   }
   return kOk;
+}
+
+// Writes the first block of a buffer that holds at least one, and keeps what
+// follows it for the next.
+ResultCode Converter::WriteFullBlock() {
+  uint32_t written = 0;
+  if (outputHandle == platform::kNoFile ||
+      !platform::FileWrite(outputHandle, outputBuffer, kBlockSize, &written) ||
+      written != kBlockSize) {
+    outputPending = 0;
+    CloseOutputFile();
+    return kWriteFailed;
+  }
+  outputPending -= kBlockSize;
+  std::memmove(outputBuffer, outputBuffer + kBlockSize, outputPending);
+  return kOk;
+}
+
+// The data line of a row that followed the plan, made straight in the
+// output buffer: its date and time are in the row's data line already.
+ResultCode Converter::WritePlannedDataLine(const RowBuffer& row) {
+  char* line = reinterpret_cast<char*>(outputBuffer) + outputPending;
+  std::memcpy(line, row.dataLine, kPlainRowTimeLength);
+  uint32_t at = kPlainRowTimeLength;
+  at += FormatFields(planRuleIds, plannedValues, planCount, row.timestamp, line + at);
+  line[at++] = '\r';
+  line[at++] = '\n';
+  outputPending += at;
+  if (outputPending < kBlockSize) return kOk;
+  return WriteFullBlock();
 }
 
 ResultCode Converter::CloseOutputFile() {
