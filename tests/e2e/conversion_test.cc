@@ -1,5 +1,8 @@
 // Whole conversions through the exports: new files, file switches, direct
 // output, day control, failures half-way.
+#include <string>
+#include <vector>
+
 #include <gtest/gtest.h>
 
 #include "e2e_util.h"
@@ -165,6 +168,76 @@ TEST_F(Conversion, TheWidestRowFitsItsLines) {
   EXPECT_EQ(header.size() + 3, 3340u);
   EXPECT_EQ(data.size() + 3, 2838u);
   EXPECT_EQ(Day("LOG_20240501.CSV"), Lead() + Line(header) + Line(unit) + Line(data));
+}
+
+// Rows that repeat the columns of the row before are made from their values
+// alone; every other kind of row must come out as if built from scratch.
+TEST_F(Conversion, RowsThatRepeatOrLeaveTheColumnsOfTheRowBefore) {
+  const std::vector<Row> rows = {
+      {2024, 5, 1, 10, 0, 0, {{0, 0, 1}, {1, 60, 5}}},
+      {2024, 5, 1, 10, 1, 0, {{0, 0, 2}, {1, 60, 6}}},                         // the same
+      {2024, 5, 1, 10, 2, 0, {{1, 60, 7}, {0, 0, 3}}},                         // other order
+      {2024, 5, 1, 10, 3, 0, {{0, 0, 4}}},                                     // one fewer
+      {2024, 5, 1, 10, 4, 0, {{0, 0, 5}, {1, 60, 8}}},                         // back again
+      {2024, 5, 1, 10, 5, 0, {{0, 0, 6}, {1, 60, 9}, {2, 8, 10}}},             // one more
+      {2024, 5, 1, 10, 6, 0, {{0, 0, 7}, {0, 0, 8}, {1, 60, 1}, {2, 8, 2}}},   // twice
+      {2024, 5, 1, 10, 7, 0, {{0, 0, 9}, {1, 20, 3}, {2, 8, 4}}},              // new mode
+      {2024, 5, 1, 10, 8, 0, {{0, 0, 10}, {1, 127, 0}, {1, 20, 4}, {2, 8, 5}}},  // skipped
+      {2024, 5, 1, 10, 9, 0, {{0, 0, 11}, {1, 20, 5}, {2, 8, 6}}},
+  };
+  const std::string expected =
+      Lead() + Pair({0, 60}) + Line("2024/05/01,10:00:00,+0000.1,00005") +
+      Line("2024/05/01,10:01:00,+0000.2,00006") + Line("2024/05/01,10:02:00,+0000.3,00007") +
+      Pair({0}) + Line("2024/05/01,10:03:00,+0000.4") + Pair({0, 60}) +
+      Line("2024/05/01,10:04:00,+0000.5,00008") + Pair({0, 60, 8}) +
+      Line("2024/05/01,10:05:00,+0000.6,00009,+0001.0") +
+      Line("2024/05/01,10:06:00,+0000.8,00001,+0000.2") + Pair({0, 20, 8}) +
+      Line("2024/05/01,10:07:00,+0000.9,  0.3,+0000.4") +
+      Line("2024/05/01,10:08:00,+0001.0,  0.4,+0000.5") +
+      Line("2024/05/01,10:09:00,+0001.1,  0.5,+0000.6");
+  ASSERT_EQ(Convert(rows), 0);
+  EXPECT_EQ(Day("LOG_20240501.CSV"), expected);
+  // Merged into the file they made, the rows take the places of their own
+  // lines: the same text again.
+  ASSERT_EQ(Convert(rows), 0);
+  EXPECT_EQ(Day("LOG_20240501.CSV"), expected);
+}
+
+TEST_F(Conversion, WidestRowsOneAfterTheOtherCrossTheWriteBlocks) {
+  // 12 lines of 2835 characters: the repeated ones are made in the output
+  // buffer right up to and across its block ends.
+  std::vector<Row> rows;
+  std::string expected = Lead();
+  for (int second = 0; second < 12; ++second) {
+    Row row{2024, 5, 1, 1, 0, second, {}};
+    std::string data = "2024/05/01,01:00:" + std::string(second < 10 ? "0" : "") +
+                       std::to_string(second);
+    for (int c = 0; c < 256; ++c) {
+      row.values.push_back({c, 24, 33137});  // -32399 s: 01:00:ss - 7:59:59
+      data += ",-7:-59:-" + std::to_string(59 - second);
+    }
+    rows.push_back(row);
+    if (second == 0) {
+      std::string header = "date,time", unit = ",";
+      for (int c = 0; c < 256; ++c) {
+        header += Cp932(",最大瞬間起時");
+        unit += ",";
+      }
+      expected += Line(header) + Line(unit);
+    }
+    expected += Line(data);
+  }
+  ASSERT_EQ(Convert(rows), 0);
+  EXPECT_EQ(Day("LOG_20240501.CSV"), expected);
+}
+
+TEST_F(Conversion, AWindDirectionOutOfRangeStopsARowThatRepeatsTheColumns) {
+  std::vector<Row> rows = {{2024, 5, 1, 10, 0, 0, {{0, 0, 1}, {1, 21, 3}}},
+                           {2024, 5, 1, 10, 1, 0, {{0, 0, 2}, {1, 21, 17}}},
+                           {2024, 5, 1, 10, 2, 0, {{0, 0, 3}, {1, 21, 18}}}};
+  EXPECT_EQ(Convert(rows), 20);
+  rows.back().values.back().value = 0;
+  EXPECT_EQ(Convert(rows), 20);
 }
 
 }  // namespace
