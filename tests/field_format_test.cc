@@ -122,7 +122,7 @@ TEST_F(FieldFormatTest, EveryRawValueOfEveryModeMatchesPrintf) {
 }
 
 TEST_F(FieldFormatTest, EveryTimeOfOccurrenceMatchesPrintfOverRowTimes) {
-  const int hours[] = {0, 1, 10, 23, 24, 25, 31};
+  const int hours[] = {0, 1, 10, 23, 24, 25, 31, 47, 99};  // 47 and 99: beyond any record
   const int minuteSeconds[][2] = {{0, 0}, {0, 1}, {30, 59}, {59, 59}, {63, 63}};
   for (int mode : {24, 27}) {
     const ModeFormat* f = nullptr;

@@ -327,8 +327,25 @@ inline uint32_t FormatRuleField(uint16_t value, const LoggerTimestamp& rowTime, 
     const int64_t hour = rowTime.hour == 0 ? 24 : rowTime.hour;
     const int64_t t = hour * 3600 + static_cast<int64_t>(rowTime.minute) * 60 +
                       rowTime.second + static_cast<int16_t>(value);
+    // The usual case, a time of 0 to 47:59:59 (any row time of a logger
+    // record gives at most 31:63:63 + 32767 s), as ",hh" and one 8-byte
+    // piece ":mm:ss" after it.
+    if (t >= 0 && t < 48 * 3600) {
+      const uint32_t seconds = static_cast<uint32_t>(t);
+      const uint32_t minutes = seconds / 60;
+      const uint32_t hours = minutes / 60;
+      const uint32_t hourOfDay = hours >= 24 ? hours - 24 : hours;
+      StoreLittleEndian64(out, uint64_t{','} | (kTwoDigitWords[static_cast<int>(hourOfDay)] << 8) |
+                                   (uint64_t{':'} << 24) |
+                                   (kTwoDigitWords[static_cast<int>(minutes - hours * 60)] << 32) |
+                                   (uint64_t{':'} << 48) |
+                                   (uint64_t{static_cast<uint8_t>(
+                                        '0' + (seconds - minutes * 60) / 10)}
+                                    << 56));
+      out[8] = static_cast<char>('0' + (seconds - minutes * 60) % 10);
+      return 9;
+    }
     out[at++] = ',';
-    // The usual case, a time that is not negative, in cheaper arithmetic.
     if (t >= 0 && t <= INT32_MAX) return at + TimeOfDay(out + at, static_cast<uint32_t>(t));
     return at + TimeOfDay(out + at, t);
   }

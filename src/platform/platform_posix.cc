@@ -262,10 +262,11 @@ PathKind PathKindOf(const char* path) {
   char p[kSystemPathSize];
   if (!SystemPath(path, p)) return PathKind::kNone;
   struct stat st;
-  if (stat(p, &st) == 0) return S_ISDIR(st.st_mode) ? PathKind::kFolder : PathKind::kFile;
-  // A symbolic link that leads nowhere is still a name in the folder.
-  if (lstat(p, &st) == 0) return PathKind::kFile;
-  return PathKind::kNone;
+  if (lstat(p, &st) != 0) return PathKind::kNone;
+  // A symbolic link counts as what it leads to; one that leads nowhere is
+  // still a name in the folder.
+  if (S_ISLNK(st.st_mode) && stat(p, &st) != 0) return PathKind::kFile;
+  return S_ISDIR(st.st_mode) ? PathKind::kFolder : PathKind::kFile;
 }
 
 bool FolderCreate(const char* path) {

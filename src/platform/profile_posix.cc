@@ -230,6 +230,9 @@ ReadResult ReadText(const char* sysPath, size_t* size) {
     }
     if (n == 0) break;
     total += static_cast<size_t>(n);
+    // The whole file as it stood: no second read to find its end. A file
+    // that grew meanwhile is read on to its end.
+    if (total == static_cast<size_t>(st.st_size) && total < sizeof fileText) break;
   }
   close(fd);
   if (more) {
