@@ -41,20 +41,6 @@ bool HasPlainRowTime(const LoggerTimestamp& time) {
 
 namespace {
 
-// The date and time of a row with a plain time (every part fills its width:
-// no padding, no sign) as three pieces: "YYYY/MM/", "DD,hh:mm", ":ss".
-// Writes 24 bytes; returns the 19 of the text.
-inline uint32_t FormatPlainRowTime(char* line, const LoggerTimestamp& time) {
-  StoreLittleEndian64(line, kTwoDigitWords[time.year / 100] |
-                                (kTwoDigitWords[time.year % 100] << 16) | (uint64_t{'/'} << 32) |
-                                (kTwoDigitWords[time.month] << 40) | (uint64_t{'/'} << 56));
-  StoreLittleEndian64(line + 8, kTwoDigitWords[time.day] | (uint64_t{','} << 16) |
-                                    (kTwoDigitWords[time.hour] << 24) | (uint64_t{':'} << 40) |
-                                    (kTwoDigitWords[time.minute] << 48));
-  StoreLittleEndian64(line + 16, uint64_t{':'} | (kTwoDigitWords[time.second] << 8));
-  return kPlainRowTimeLength;
-}
-
 // "%4d/%02d/%02d,%02d:%02d:%02d" of the row's time. Returns its length.
 inline uint32_t FormatRowTime(char* line, const LoggerTimestamp& time) {
   if (HasPlainRowTime(time)) return FormatPlainRowTime(line, time);

@@ -104,18 +104,10 @@ ResultCode Converter::WriteFullBlock() {
 }
 
 // The data line of a row that followed the plan, made straight in the
-// output buffer: its date and time are in the row's data line already.
+// output buffer.
 ResultCode Converter::WritePlannedDataLine(const RowBuffer& row) {
   char* line = reinterpret_cast<char*>(outputBuffer) + outputPending;
-  // The 24 bytes of the three pieces the time was stored as, each copied
-  // whole (a wider load over the fresh stores would wait for them); the
-  // fields overwrite what follows the 19 characters.
-  for (uint32_t i = 0; i < 24; i += 8) {
-    uint64_t piece;
-    std::memcpy(&piece, row.dataLine + i, 8);
-    std::memcpy(line + i, &piece, 8);
-  }
-  uint32_t at = kPlainRowTimeLength;
+  uint32_t at = FormatPlainRowTime(line, row.timestamp);
   at += FormatFields(planRuleIds, plannedValues, planCount, row.timestamp, line + at);
   line[at++] = '\r';
   line[at++] = '\n';
