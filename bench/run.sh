@@ -19,6 +19,9 @@
 #         --verify F         compare the outputs with manifest F; exit 1 on
 #                            any difference
 #         --keep             keep the outputs of the last run in the work folder
+#         --without-flushes  turn the conversion's flushes to the disk (fsync)
+#                            into no-ops, to measure what they cost; the
+#                            outputs are the same, only less safe
 #
 # Columns: wall = conversion wall time, limit = write_limit on the same files,
 # ratio = median over runs of wall/limit (each pair measured back to back),
@@ -39,6 +42,7 @@ save_manifest=
 verify=
 keep=0
 lib=
+no_flush=0
 
 while [ $# -gt 0 ]; do
   case $1 in
@@ -52,7 +56,8 @@ while [ $# -gt 0 ]; do
     --save-manifest) save_manifest=$2; shift 2 ;;
     --verify) verify=$2; shift 2 ;;
     --keep) keep=1; shift ;;
-    -h|--help) sed -n '2,28p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    --without-flushes) no_flush=1; shift ;;
+    -h|--help) sed -n '2,29p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "run.sh: unknown option $1" >&2; exit 2 ;;
   esac
 done
@@ -70,6 +75,11 @@ bin=$build/bench
 for p in make_recording write_limit measure convert_host; do
   [ -x "$bin/$p" ] || { echo "run.sh: $bin/$p is missing (build first)" >&2; exit 1; }
 done
+preload=
+if [ $no_flush = 1 ]; then
+  preload=$bin/without_flushes.so
+  [ -f "$preload" ] || { echo "run.sh: $preload is missing (build first)" >&2; exit 1; }
+fi
 if [ $use_cli = 1 ] && [ ! -x "$build/tools/ravelo" ]; then
   echo "run.sh: $build/tools/ravelo is missing" >&2; exit 1
 fi
@@ -96,9 +106,11 @@ tree_files() { find "$1" -type f | wc -l; }
 convert() {  # report input dest [flags...]
   local report=$1 input=$2 dest=$3; shift 3
   if [ $use_cli = 1 ]; then
+    env ${preload:+LD_PRELOAD="$preload"} \
     "$bin/measure" "$report" "$build/tools/ravelo" convert --work-dir "$work/ini" --new-batch \
       --end-batch "$@" "$input" --out "$dest" >/dev/null
   else
+    env ${preload:+LD_PRELOAD="$preload"} \
     "$bin/measure" "$report" "$bin/convert_host" ${lib:+--lib "$lib"} --work "$work/ini" "$@" \
       "$input" "$dest"
   fi
@@ -180,7 +192,7 @@ done
 rm -rf "$work/remerge-base"
 
 echo
-echo "converter: $([ $use_cli = 1 ] && echo "ravelo convert" || echo "bench/convert_host"); runs: $runs; idle peak: $((idle / 1024)).$(((idle % 1024) * 10 / 1024)) MiB"
+echo "converter: $([ $use_cli = 1 ] && echo "ravelo convert" || echo "bench/convert_host"); runs: $runs; idle peak: $((idle / 1024)).$(((idle % 1024) * 10 / 1024)) MiB$([ $no_flush = 1 ] && echo "; flushes turned off")"
 printf '%-11s %5s %9s %8s %8s %6s %6s %10s %7s %8s %7s\n' \
   workload files "CSV MB" "wall s" "limit s" ratio target "rec/s" "MB/s" "peak MiB" "+idle"
 for r in "${rows[@]}"; do
