@@ -151,7 +151,8 @@ void Converter::GatherRowRecords(uint64_t rowTimeKey) {
   int32_t cursor = planCursor;
   if (cursor >= 0) {
     const int32_t firstCursor = cursor;
-    for (; unread >= kRecordSize; unread -= kRecordSize, b += kRecordSize) {
+    const uint8_t* const wholeEnd = b + (unread - unread % kRecordSize);
+    for (; b != wholeEnd; b += kRecordSize) {
       const uint64_t word = LoadRecordWord(b);
       if ((word & kRecordTimeBits) != rowBits) break;
       const uint32_t key = static_cast<uint32_t>(word >> 32) & 0xFF7Fu;
@@ -168,6 +169,7 @@ void Converter::GatherRowRecords(uint64_t rowTimeKey) {
       }
       plannedValues[cursor++] = value;
     }
+    unread = static_cast<uint32_t>(wholeEnd - b) + unread % kRecordSize;
     count += cursor - firstCursor;
     planCursor = cursor;
   }
