@@ -94,22 +94,47 @@ constexpr bool RulesFitRawNumbers() {
 static_assert(RulesFitRawNumbers());
 
 // "000" to "655": the three leading digits of each 5-digit magnitude, in the
-// low three bytes of a little-endian word.
-struct ThreeDigitTable {
-  uint32_t words[656];
-  constexpr ThreeDigitTable() : words{} {
+// low bytes of a little-endian word; likewise with a point after the first
+// ("a.bc") or the second digit ("ab.c"), and the two last digits with a
+// point between them ("d.e").
+struct DigitTables {
+  uint32_t three[656];
+  uint32_t threePointAfter1[656];
+  uint32_t threePointAfter2[656];
+  uint32_t twoWithPoint[100];
+  constexpr DigitTables() : three{}, threePointAfter1{}, threePointAfter2{}, twoWithPoint{} {
     for (uint32_t i = 0; i < 656; ++i) {
-      words[i] = ('0' + i / 100) | (('0' + i / 10 % 10) << 8) | (('0' + i % 10) << 16);
+      const uint32_t a = '0' + i / 100, b = '0' + i / 10 % 10, c = '0' + i % 10;
+      three[i] = a | (b << 8) | (c << 16);
+      threePointAfter1[i] = a | ('.' << 8) | (b << 16) | (c << 24);
+      threePointAfter2[i] = a | (b << 8) | ('.' << 16) | (c << 24);
+    }
+    for (uint32_t i = 0; i < 100; ++i) {
+      twoWithPoint[i] = ('0' + i / 10) | ('.' << 8) | (('0' + i % 10) << 16);
     }
   }
 };
-constexpr ThreeDigitTable kThreeDigits;
+constexpr DigitTables kDigits;
 
-// The five digits of a magnitude 0..65535, zero padded, the first in the
-// lowest byte: one division by 100 and two look-ups.
+// The five digits of a magnitude 0..65535, zero padded, with a point before
+// the last kDecimals (0..4) of them: 5 or 6 characters, the first in the
+// lowest byte. One division by 100 and two look-ups.
+template <uint32_t kDecimals>
 inline uint64_t FiveDigits(uint32_t magnitude) {
-  const uint32_t high = magnitude / 100;
-  return kThreeDigits.words[high] | (kTwoDigitWords[static_cast<int>(magnitude - high * 100)] << 24);
+  static_assert(kDecimals <= 4);
+  const uint64_t high = uint64_t{magnitude} / 100;
+  const int low = static_cast<int>(uint64_t{magnitude} - high * 100);
+  if constexpr (kDecimals == 0) {
+    return kDigits.three[high] | (kTwoDigitWords[low] << 24);
+  } else if constexpr (kDecimals == 1) {
+    return kDigits.three[high] | (uint64_t{kDigits.twoWithPoint[low]} << 24);
+  } else if constexpr (kDecimals == 2) {
+    return kDigits.three[high] | (uint64_t{'.'} << 24) | (kTwoDigitWords[low] << 32);
+  } else if constexpr (kDecimals == 3) {
+    return kDigits.threePointAfter2[high] | (kTwoDigitWords[low] << 32);
+  } else {
+    return kDigits.threePointAfter1[high] | (kTwoDigitWords[low] << 32);
+  }
 }
 
 // Two-digit time part, printf "%02d".
@@ -152,12 +177,7 @@ inline uint32_t FormatRawNumber(char* out, int32_t raw) {
   const uint32_t magnitude = static_cast<uint32_t>(negative ? -raw : raw);
   constexpr uint32_t decimals = rule.decimals;
 
-  uint64_t block = FiveDigits(magnitude);
-  if constexpr (decimals > 0) {
-    constexpr uint32_t pointAt = 8 * (5 - decimals);
-    constexpr uint64_t integerMask = (uint64_t{1} << pointAt) - 1;
-    block = (block & integerMask) | (uint64_t{'.'} << pointAt) | ((block & ~integerMask) << 8);
-  }
+  const uint64_t block = FiveDigits<decimals>(magnitude);
   constexpr uint32_t blockLength = decimals > 0 ? 6 : 5;
   constexpr uint64_t fill = rule.zeroPad ? 0x3030303030303030u : 0x2020202020202020u;
   constexpr uint32_t padBits = 8 * (8 - blockLength);
@@ -209,12 +229,7 @@ inline uint32_t FormatFixedField(char* out, int32_t raw) {
   const uint32_t magnitude = static_cast<uint32_t>(negative ? -raw : raw);
   constexpr uint32_t decimals = rule.decimals;
 
-  uint64_t block = FiveDigits(magnitude);
-  if constexpr (decimals > 0) {
-    constexpr uint32_t pointAt = 8 * (5 - decimals);
-    constexpr uint64_t integerMask = (uint64_t{1} << pointAt) - 1;
-    block = (block & integerMask) | (uint64_t{'.'} << pointAt) | ((block & ~integerMask) << 8);
-  }
+  const uint64_t block = FiveDigits<decimals>(magnitude);
   constexpr uint32_t blockLength = decimals > 0 ? 6 : 5;
   constexpr uint32_t padBits = 8 * (8 - blockLength);
   uint64_t word = (block << padBits) | (0x3030303030303030u & ((uint64_t{1} << padBits) - 1));
