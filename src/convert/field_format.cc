@@ -157,6 +157,53 @@ inline uint32_t TimeOfDay(char* out, Seconds t) {
   return at;
 }
 
+// How the text of a number of rule kRule lies in the 8-byte word that
+// FormatRawNumber builds, for each count of significant digits (1..5) and
+// each sign (none, '+', '-'): which bytes of the right-aligned digits stay,
+// what goes over the others (blanks, the sign), and the shift that brings
+// the text down to the lowest byte.
+struct NumberLayout {
+  uint64_t keep;
+  uint64_t put;
+  uint32_t shift;
+  uint32_t total;
+};
+
+template <FieldRule kRule>
+struct NumberLayouts {
+  NumberLayout layouts[6][3];
+  constexpr NumberLayouts() : layouts{} {
+    constexpr FieldRule rule = kRule;
+    constexpr uint32_t decimals = rule.decimals;
+    for (uint32_t significant = 1; significant <= 5; ++significant) {
+      for (uint32_t signKind = 0; signKind < 3; ++signKind) {
+        const uint64_t sign = signKind == 0 ? 0 : signKind == 1 ? '+' : '-';
+        const uint32_t integerLength = significant > decimals ? significant - decimals : 1;
+        const uint32_t bodyLength = integerLength + (decimals > 0 ? decimals + 1 : 0);
+        const uint32_t length = bodyLength + (sign != 0 ? 1 : 0);
+        const uint32_t total = rule.width > length ? rule.width : length;
+        // Zero padding keeps every digit and puts the sign first; blank
+        // padding blanks what stands before the body and puts the sign
+        // right before it.
+        uint64_t keep = ~uint64_t{0};
+        uint64_t put = 0;
+        uint32_t signAt = 8 * (8 - total);
+        if (!rule.zeroPad) {
+          const uint64_t leading = bodyLength >= 8 ? 0 : (uint64_t{1} << (8 * (8 - bodyLength))) - 1;
+          keep &= ~leading;
+          put |= 0x2020202020202020u & leading;
+          signAt = 8 * (8 - bodyLength - 1);
+        }
+        if (sign != 0) {
+          keep &= ~(uint64_t{0xFF} << signAt);
+          put = (put & ~(uint64_t{0xFF} << signAt)) | (sign << signAt);
+        }
+        layouts[significant][signKind] = NumberLayout{keep, put, 8 * (8 - total), total};
+      }
+    }
+  }
+};
+
 // The number of a raw word as rule formats it: the same bytes as
 // FormatScaledInteger, for |raw| <= 65535 and at most 4 decimals, made in
 // one 64-bit word without branching on the value.
@@ -164,15 +211,18 @@ inline uint32_t TimeOfDay(char* out, Seconds t) {
 // The word holds 8 characters, the first in its lowest byte. It is built
 // right-aligned: the five digits of the magnitude, zero padded, with the point
 // before the last `decimals` of them, in its top bytes and the padding
-// character below them. Zero padding puts the sign on the first character of
-// the text; blank padding turns the leading zeros of the integer part into
-// blanks and puts the sign before its first digit. The text is then shifted
-// down to the lowest byte and stored as one 8-byte piece: every rule's text
-// has at most 8 characters, and out needs room for 8 bytes.
-// Made for each rule at compile time, so that only the value is a variable.
+// character below them. The layout for the count of significant digits and
+// the sign then puts blanks or the sign where they belong (zero padding puts
+// the sign on the first character of the text; blank padding turns the
+// leading zeros of the integer part into blanks and puts the sign before its
+// first digit), and the text is shifted down to the lowest byte and stored as
+// one 8-byte piece: every rule's text has at most 8 characters, and out needs
+// room for 8 bytes. Made for each rule at compile time, so that only the
+// value is a variable.
 template <FieldRule kRule>
 inline uint32_t FormatRawNumber(char* out, int32_t raw) {
   constexpr FieldRule rule = kRule;
+  static constexpr NumberLayouts<kRule> kLayouts;
   const bool negative = raw < 0;
   const uint32_t magnitude = static_cast<uint32_t>(negative ? -raw : raw);
   constexpr uint32_t decimals = rule.decimals;
@@ -181,29 +231,15 @@ inline uint32_t FormatRawNumber(char* out, int32_t raw) {
   constexpr uint32_t blockLength = decimals > 0 ? 6 : 5;
   constexpr uint64_t fill = rule.zeroPad ? 0x3030303030303030u : 0x2020202020202020u;
   constexpr uint32_t padBits = 8 * (8 - blockLength);
-  uint64_t word = (block << padBits) | (fill & ((uint64_t{1} << padBits) - 1));
+  const uint64_t word = (block << padBits) | (fill & ((uint64_t{1} << padBits) - 1));
 
   const uint32_t significant = 1u + (magnitude >= 10) + (magnitude >= 100) +
                                (magnitude >= 1000) + (magnitude >= 10000);
-  const uint32_t integerLength = significant > decimals ? significant - decimals : 1;
-  const uint32_t bodyLength = integerLength + (decimals > 0 ? decimals + 1 : 0);
-  constexpr uint64_t positiveSign = rule.plusFlag ? '+' : 0;
-  const uint64_t sign = negative ? '-' : positiveSign;
-  const uint32_t length = bodyLength + (sign != 0 ? 1 : 0);
-  const uint32_t total = rule.width > length ? rule.width : length;
-
-  uint32_t signAt;
-  if constexpr (rule.zeroPad) {
-    signAt = 8 * (8 - total);
-  } else {
-    const uint64_t leading = (uint64_t{1} << (8 * (8 - bodyLength))) - 1;
-    word = (word & ~leading) | (0x2020202020202020u & leading);
-    signAt = 8 * (8 - bodyLength - 1);
-  }
-  if (sign != 0) word = (word & ~(uint64_t{0xFF} << signAt)) | (sign << signAt);
-  word >>= 8 * (8 - total);
-  StoreLittleEndian64(out, word);
-  return total;
+  constexpr uint32_t positiveSign = rule.plusFlag ? 1 : 0;
+  const uint32_t signKind = negative ? 2 : positiveSign;
+  const NumberLayout& layout = kLayouts.layouts[significant][signKind];
+  StoreLittleEndian64(out, ((word & layout.keep) | layout.put) >> layout.shift);
+  return layout.total;
 }
 
 // True when every raw value gives a text of exactly the rule's width: zero
