@@ -203,5 +203,33 @@ TEST_F(LineBuildersTest, WorstRowsFitTheirFields) {
   ExpectNoOverrun();
 }
 
+// The time of an existing data line, read as "%d" reads each part: the
+// usual form and the odd ones must agree.
+TEST(LineTimestamps, ReadAsEachPartReadsWithPercentD) {
+  struct Case {
+    const char* line;
+    LoggerTimestamp expected;
+  };
+  const Case cases[] = {
+      {"2024/05/01,13:07:09,+0001.0\r\n", {2024, 5, 1, 13, 7, 9, 0}},
+      {"2024/05/01,13:07:09", {2024, 5, 1, 13, 7, 9, 0}},
+      {"2127/15/31,31:63:63\r\n", {2127, 15, 31, 31, 63, 63, 0}},
+      {"2024/05/01,13:07:091,x", {2024, 5, 1, 13, 7, 91, 0}},   // more digits follow
+      {"2024/ 5/-1,13:+7:09", {2024, 5, -1, 13, 7, 9, 0}},      // blanks and signs
+      {"  24/05/01,13:07:09", {24, 5, 1, 13, 7, 9, 0}},
+      {"2024/05/01,13:07:x9", {2024, 5, 1, 13, 7, 0, 0}},       // no digit: stays 0
+  };
+  for (const Case& c : cases) {
+    LoggerTimestamp t{};
+    Converter::ParseLineTimestamp(c.line, &t);
+    const LoggerTimestamp& e = c.expected;
+    EXPECT_TRUE(t.year == e.year && t.month == e.month && t.day == e.day && t.hour == e.hour &&
+                t.minute == e.minute && t.second == e.second)
+        << c.line << ": " << t.year << "/" << t.month << "/" << t.day << "," << t.hour << ":"
+        << t.minute << ":" << t.second;
+    EXPECT_EQ(t.orderingKey, OrderingKey(e.year, e.month, e.day, e.hour, e.minute, e.second));
+  }
+}
+
 }  // namespace
 }  // namespace ravelo

@@ -80,6 +80,15 @@ bool ReadDecimal(const char* text, int32_t* value) {
   return true;
 }
 
+// The value of the two digits at text, when both are digits.
+inline bool TwoDigitsAt(const char* text, int32_t* value) {
+  const uint32_t tens = static_cast<uint32_t>(text[0] - '0');
+  const uint32_t ones = static_cast<uint32_t>(text[1] - '0');
+  if (tens > 9 || ones > 9) return false;
+  *value = static_cast<int32_t>(tens * 10 + ones);
+  return true;
+}
+
 }  // namespace
 
 void Converter::MakeFileBaseName(RowBuffer* row) const {
@@ -113,7 +122,26 @@ void Converter::MakeFileBaseName(RowBuffer* row) const {
 }
 
 void Converter::ParseLineTimestamp(const char* line, LoggerTimestamp* timestamp) {
-  // The caller passes a data line, so positions 0..17 lie inside the text.
+  // The caller passes a data line, so positions 0..19 lie inside the text
+  // (19 may be its end). The usual "YYYY/MM/DD,hh:mm:ss" with nothing more
+  // to read after the seconds is read at once; anything else as "%d" reads
+  // each part.
+  int32_t century, year, month, day, hour, minute, second;
+  if (line[4] == '/' && line[7] == '/' && line[10] == ',' && line[13] == ':' &&
+      line[16] == ':' && static_cast<uint32_t>(line[19] - '0') > 9 &&
+      TwoDigitsAt(line, &century) && TwoDigitsAt(line + 2, &year) &&
+      TwoDigitsAt(line + 5, &month) && TwoDigitsAt(line + 8, &day) &&
+      TwoDigitsAt(line + 11, &hour) && TwoDigitsAt(line + 14, &minute) &&
+      TwoDigitsAt(line + 17, &second)) {
+    timestamp->year = century * 100 + year;
+    timestamp->month = month;
+    timestamp->day = day;
+    timestamp->hour = hour;
+    timestamp->minute = minute;
+    timestamp->second = second;
+    timestamp->orderingKey = OrderingKey(timestamp->year, month, day, hour, minute, second);
+    return;
+  }
   ReadDecimal(line + 0, &timestamp->year);
   ReadDecimal(line + 5, &timestamp->month);
   ReadDecimal(line + 8, &timestamp->day);
