@@ -454,6 +454,38 @@ TEST_F(PlatformFiles, CreateFailsOnAHeldFileAndLeavesIt) {
   EXPECT_EQ(Get(p), "");
 }
 
+// The holder of a temporary file renames it over its CSV file and lets go
+// of it right after another run opened the temporary name: that run must
+// not empty the file, which now bears the CSV name, but make a new one.
+struct RaceToTheName {
+  static inline FileHandle holder = kNoFile;
+  static inline std::string from, to;
+  static void RenameAwayAndLetGo(const char* systemPath) {
+    if (holder == kNoFile || from != systemPath) return;
+    fault::SetOpenedHook(nullptr);
+    EXPECT_TRUE(FileCloseReplacing(holder, from.c_str(), to.c_str()));
+    holder = kNoFile;
+  }
+};
+
+TEST_F(PlatformFiles, ACreateThatOpenedAFileRenamedAwayMakesANewOne) {
+  const std::string tmp = Path("LOG_20240501.TMP"), csv = Path("LOG_20240501.CSV");
+  FileHandle a = FileCreate(tmp.c_str());
+  ASSERT_NE(a, kNoFile);
+  uint32_t written = 0;
+  ASSERT_TRUE(FileWrite(a, reinterpret_cast<const uint8_t*>("merged rows"), 11, &written));
+  RaceToTheName::holder = a;
+  RaceToTheName::from = tmp;
+  RaceToTheName::to = csv;
+  fault::SetOpenedHook(&RaceToTheName::RenameAwayAndLetGo);
+  FileHandle b = FileCreate(tmp.c_str());
+  EXPECT_NE(b, kNoFile);
+  EXPECT_EQ(RaceToTheName::holder, kNoFile);  // the race took place
+  FileClose(b);
+  EXPECT_EQ(Get(csv), "merged rows");
+  EXPECT_EQ(Get(tmp), "");
+}
+
 TEST_F(PlatformFiles, WrittenFileCannotBeOpenedEmptiedOrDeleted) {
   const std::string p = Path("w.csv");
   Holder h(p, Holder::Mode::kCreate);

@@ -24,6 +24,7 @@ struct State {
   uint64_t opCalls[kOpCount];
   ArmedOp armed[kOpCount];
   SleepHook sleepHook;
+  OpenedHook openedHook;
 };
 
 State state = {};
@@ -66,6 +67,10 @@ uint64_t CallCount() { return state.calls; }
 uint64_t CallCount(Op op) { return ValidOp(op) ? state.opCalls[static_cast<int>(op)] : 0; }
 
 void SetSleepHook(SleepHook hook) { state.sleepHook = hook; }
+
+void SetOpenedHook(OpenedHook hook) { state.openedHook = hook; }
+
+OpenedHook ActiveOpenedHook() { return state.openedHook; }
 
 bool ShouldFail(Op op, int32_t* partialBytes) {
   if (partialBytes != nullptr) *partialBytes = -1;

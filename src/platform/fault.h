@@ -61,6 +61,13 @@ uint64_t CallCount(Op op);
 using SleepHook = void (*)(uint32_t ms);
 void SetSleepHook(SleepHook hook);
 
+// Called with the system path between the open of a file by name and the
+// taking of its lock (FileCreate, and before a delete or rename), so that a
+// test can rename or release the file right there; nullptr for none.
+using OpenedHook = void (*)(const char* systemPath);
+void SetOpenedHook(OpenedHook hook);
+OpenedHook ActiveOpenedHook();
+
 // Called by the platform implementation at the top of each operation: counts
 // the call and tells whether it must fail (*partialBytes gets the armed
 // partial count, or -1).

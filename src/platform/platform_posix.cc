@@ -84,6 +84,23 @@ void CloseFd(int fd) {
   if (fd >= 0) close(fd);
 }
 
+// Between the open of a file by name and its lock, the file's holder may
+// rename it away and let go: the lock then holds a file that no longer has
+// the name. True when path still names the file open as fd.
+bool StillNamed(int fd, const char* sysPath) {
+  struct stat opened, named;
+  return fstat(fd, &opened) == 0 && lstat(sysPath, &named) == 0 &&
+         opened.st_dev == named.st_dev && opened.st_ino == named.st_ino;
+}
+
+void OpenedByName(const char* sysPath) {
+#if RAVELO_FAULT_INJECTION
+  if (fault::OpenedHook hook = fault::ActiveOpenedHook()) hook(sysPath);
+#else
+  (void)sysPath;
+#endif
+}
+
 // Before a file is deleted or renamed: opens it and makes sure no other
 // open holds it, as Windows needs delete access that no open shares here.
 // On success *fd is an open of the file, to be kept until the name has
@@ -98,7 +115,10 @@ bool LockForRemoval(const char* sysPath, int* fd) {
   if (!S_ISREG(st.st_mode)) return true;
   int f = open(sysPath, O_WRONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
   if (f >= 0) {
-    if (!LockWholeFile(f, F_WRLCK)) {
+    OpenedByName(sysPath);
+    // A file that lost its name meanwhile counts as held: the caller tries
+    // again or reports it.
+    if (!LockWholeFile(f, F_WRLCK) || !StillNamed(f, sysPath)) {
       close(f);
       return false;
     }
@@ -110,7 +130,8 @@ bool LockForRemoval(const char* sysPath, int* fd) {
   // for a holder, and keep a shared lock so that no writer comes meanwhile.
   f = open(sysPath, O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
   if (f < 0) return false;
-  if (HeldByOther(f) || !LockWholeFile(f, F_RDLCK)) {
+  OpenedByName(sysPath);
+  if (HeldByOther(f) || !LockWholeFile(f, F_RDLCK) || !StillNamed(f, sysPath)) {
     close(f);
     return false;
   }
@@ -140,19 +161,29 @@ FileHandle FileCreate(const char* path) {
   if (RAVELO_INJECTED_FAILURE(kCreate, nullptr)) return kNoFile;
   char p[kSystemPathSize];
   if (!SystemPath(path, p)) return kNoFile;
-  int fd = open(p, O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0666);
-  if (fd < 0) return kNoFile;
-  struct stat st;
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || fcntl(fd, F_SETFL, 0) != 0 ||
-      !LockWholeFile(fd, F_WRLCK)) {
-    close(fd);  // someone else's file stays as it was
-    return kNoFile;
+  // A file that another open renamed away before letting go of it is not
+  // the file at the name: it is never emptied, the name is opened again.
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    int fd = open(p, O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0666);
+    if (fd < 0) return kNoFile;
+    OpenedByName(p);
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || fcntl(fd, F_SETFL, 0) != 0 ||
+        !LockWholeFile(fd, F_WRLCK)) {
+      close(fd);  // someone else's file stays as it was
+      return kNoFile;
+    }
+    if (!StillNamed(fd, p)) {
+      close(fd);
+      continue;
+    }
+    if (ftruncate(fd, 0) != 0) {
+      close(fd);
+      return kNoFile;
+    }
+    return fd;
   }
-  if (ftruncate(fd, 0) != 0) {
-    close(fd);
-    return kNoFile;
-  }
-  return fd;
+  return kNoFile;
 }
 
 FileHandle FileCreateNew(const char* path) {
