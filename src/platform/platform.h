@@ -24,7 +24,8 @@ FileHandle FileOpenRead(const char* path);
 // Creates a file, or empties an existing one, for writing. Nobody else may
 // open or delete it while it is open. Fails when someone else holds the file
 // open (the file is then left untouched), for a folder, and for a symbolic
-// link planted at the name.
+// link planted at the name. Only the file that bears the name when the call
+// gets hold of it is ever emptied, never one renamed away meanwhile.
 FileHandle FileCreate(const char* path);
 
 // Creates a new file for writing, like FileCreate, but fails when anything
