@@ -139,7 +139,6 @@ class Converter {
   int32_t planCount;
   uint8_t planChannels[kChannelCount];
   int16_t planModes[kChannelCount];
-  FieldFormatter planFormatters[kChannelCount];
   uint8_t planMask[kChannelCount / 8];
   uint8_t planRuleIds[kChannelCount];  // FieldRuleIdOf each column's mode
   // Bytes 4 and 5 of a record of each column, mode and channel, as they

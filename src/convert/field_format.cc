@@ -4,10 +4,8 @@
 // the exhaustive test over every raw value of every mode shows.
 #include "convert/field_format.h"
 
-#include <array>
 #include <bit>
 #include <cstring>
-#include <utility>
 
 #include "convert/measurement_kinds.h"
 
@@ -137,6 +135,15 @@ inline uint64_t FiveDigits(uint32_t magnitude) {
   }
 }
 
+// The digits of FiveDigits right-aligned in an 8-byte word, the bytes
+// below them filled with fill (zeros or blanks).
+template <uint32_t kDecimals, uint64_t kFill>
+inline uint64_t PaddedDigits(uint32_t magnitude) {
+  constexpr uint32_t blockLength = kDecimals > 0 ? 6 : 5;
+  constexpr uint32_t padBits = 8 * (8 - blockLength);
+  return (FiveDigits<kDecimals>(magnitude) << padBits) | (kFill & ((uint64_t{1} << padBits) - 1));
+}
+
 // Two-digit time part, printf "%02d".
 inline uint32_t TimePart(char* out, int64_t part) {
   if (part >= 0 && part <= 99) {
@@ -147,8 +154,7 @@ inline uint32_t TimePart(char* out, int64_t part) {
 }
 
 // "%02d:%02d:%02d" of the hours (modulo 24), minutes and seconds of t.
-template <typename Seconds>
-inline uint32_t TimeOfDay(char* out, Seconds t) {
+inline uint32_t TimeOfDay(char* out, int64_t t) {
   uint32_t at = TimePart(out, (t / 3600) % 24);
   out[at++] = ':';
   at += TimePart(out + at, (t % 3600) / 60);
@@ -227,11 +233,8 @@ inline uint32_t FormatRawNumber(char* out, int32_t raw) {
   const uint32_t magnitude = static_cast<uint32_t>(negative ? -raw : raw);
   constexpr uint32_t decimals = rule.decimals;
 
-  const uint64_t block = FiveDigits<decimals>(magnitude);
-  constexpr uint32_t blockLength = decimals > 0 ? 6 : 5;
   constexpr uint64_t fill = rule.zeroPad ? 0x3030303030303030u : 0x2020202020202020u;
-  constexpr uint32_t padBits = 8 * (8 - blockLength);
-  const uint64_t word = (block << padBits) | (fill & ((uint64_t{1} << padBits) - 1));
+  const uint64_t word = PaddedDigits<decimals, fill>(magnitude);
 
   const uint32_t significant = 1u + (magnitude >= 10) + (magnitude >= 100) +
                                (magnitude >= 1000) + (magnitude >= 10000);
@@ -265,10 +268,7 @@ inline uint32_t FormatFixedField(char* out, int32_t raw) {
   const uint32_t magnitude = static_cast<uint32_t>(negative ? -raw : raw);
   constexpr uint32_t decimals = rule.decimals;
 
-  const uint64_t block = FiveDigits<decimals>(magnitude);
-  constexpr uint32_t blockLength = decimals > 0 ? 6 : 5;
-  constexpr uint32_t padBits = 8 * (8 - blockLength);
-  uint64_t word = (block << padBits) | (0x3030303030303030u & ((uint64_t{1} << padBits) - 1));
+  uint64_t word = PaddedDigits<decimals, 0x3030303030303030u>(magnitude);
 
   constexpr uint32_t prefixLength = rule.fixedSign != 0 ? 2 : 1;
   constexpr uint32_t total = prefixLength + rule.width;
@@ -397,14 +397,8 @@ inline uint32_t FormatRuleField(uint16_t value, const LoggerTimestamp& rowTime, 
       return 9;
     }
     out[at++] = ',';
-    if (t >= 0 && t <= INT32_MAX) return at + TimeOfDay(out + at, static_cast<uint32_t>(t));
     return at + TimeOfDay(out + at, t);
   }
-}
-
-template <int kMode>
-uint32_t FormatModeField(uint16_t value, const LoggerTimestamp& rowTime, char* out) {
-  return FormatRuleField<kRuleTable.rules[kMode]>(value, rowTime, out);
 }
 
 // The distinct rules of the modes, numbered: id 0 is "no field".
@@ -431,26 +425,11 @@ constexpr RuleIds kRuleIds = MakeRuleIds();
 constexpr int kMaxRuleIds = 24;  // the cases of FormatFields
 static_assert(kRuleIds.count <= kMaxRuleIds);
 
-template <size_t... kModes>
-constexpr std::array<FieldFormatter, sizeof...(kModes)> MakeFormatters(
-    std::index_sequence<kModes...>) {
-  return {&FormatModeField<static_cast<int>(kModes)>...};
-}
-
-constexpr std::array<FieldFormatter, kModeCount> kFormatters =
-    MakeFormatters(std::make_index_sequence<kModeCount>{});
-
-uint32_t FormatNothing(uint16_t, const LoggerTimestamp&, char*) { return 0; }
-
 }  // namespace
 
-FieldFormatter FieldFormatterOf(int32_t mode) {
-  return (mode >= 0 && mode < kModeCount) ? kFormatters[mode] : &FormatNothing;
-}
-
 uint32_t FormatField(int32_t mode, uint16_t value, const LoggerTimestamp& rowTime, char* out) {
-  if (mode < 0 || mode >= kModeCount) return 0;
-  return kFormatters[mode](value, rowTime, out);
+  const uint8_t ruleId = FieldRuleIdOf(mode);
+  return FormatFields(&ruleId, &value, 1, rowTime, out);
 }
 
 uint8_t FieldRuleIdOf(int32_t mode) {

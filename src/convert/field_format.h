@@ -109,10 +109,6 @@ uint32_t FormatScaledInteger(char* out, int64_t value, uint32_t decimals, uint32
 // may serve as scratch), none past kMaxFieldLength is touched.
 uint32_t FormatField(int32_t mode, uint16_t value, const LoggerTimestamp& rowTime, char* out);
 
-// FormatField for one mode, made for that mode alone: a row's columns keep
-// theirs, so that formatting a field needs no look-up of its rule.
-using FieldFormatter = uint32_t (*)(uint16_t value, const LoggerTimestamp& rowTime, char* out);
-FieldFormatter FieldFormatterOf(int32_t mode);
 
 // Modes with the same rule make the same fields: the rule of each mode as a
 // small number, 0 for a mode without a field.

@@ -117,7 +117,6 @@ void Converter::BuildColumnPlan(const RowBuffer& row, uint64_t columns) {
   WalkChannels(row, [&](int channel) {
     planChannels[count] = static_cast<uint8_t>(channel);
     planModes[count] = row.channelValues[channel].mode;
-    planFormatters[count] = FieldFormatterOf(planModes[count]);
     planRuleIds[count] = FieldRuleIdOf(planModes[count]);
     planRecordKeys[count] = static_cast<uint32_t>(planModes[count] & 0x7F) |
                             (static_cast<uint32_t>(channel) << 8) |
@@ -143,7 +142,7 @@ bool Converter::BuildDataLineFromPlan(RowBuffer* row) {
   for (int32_t i = 0; i < planCount; ++i) {
     const ChannelValue& entry = row->channelValues[planChannels[i]];
     if (entry.mode != planModes[i]) return false;
-    if (at <= kLastFieldStart) at += planFormatters[i](entry.value, time, line + at);
+    if (at <= kLastFieldStart) at += FormatField(entry.mode, entry.value, time, line + at);
   }
   line[at++] = '\r';
   line[at++] = '\n';
