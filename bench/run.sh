@@ -79,6 +79,10 @@ preload=
 if [ $no_flush = 1 ]; then
   preload=$bin/without_flushes.so
   [ -f "$preload" ] || { echo "run.sh: $preload is missing (build first)" >&2; exit 1; }
+  # A preload that exports nothing would silently measure the flushes anyway.
+  if command -v nm >/dev/null && ! nm -D "$preload" | grep -q ' T fsync$'; then
+    echo "run.sh: $preload does not export fsync" >&2; exit 1
+  fi
 fi
 if [ $use_cli = 1 ] && [ ! -x "$build/tools/ravelo" ]; then
   echo "run.sh: $build/tools/ravelo is missing" >&2; exit 1
