@@ -91,6 +91,21 @@ fi
 mkdir -p "$work/input" "$work/ini" "$work/out"
 work=$(cd "$work" && pwd)
 
+# Outputs of earlier runs are moved aside and deleted only at the end: on a
+# file system that avoids reusing recently freed inodes (ext4 without a
+# journal), a file creation gets slower with every file deleted in the last
+# half minute, which would slow the measured runs by the benchmark's own
+# clean-up.
+trash=$work/trash
+rm -rf "$trash"; mkdir -p "$trash"
+discard() {
+  local p
+  for p in "$@"; do
+    [ -e "$p" ] && mv "$p" "$(mktemp -d "$trash/XXXXXX")/"
+  done
+  return 0
+}
+
 # ---- Workload inputs ------------------------------------------------------
 declare -A records
 make_input() {  # name kind
@@ -137,7 +152,7 @@ idle_peak() {
 make_remerge_base() {
   [ -d "$work/remerge-base/CSV" ] && return 0
   echo "== converting year into day files once, as the base of remerge"
-  rm -rf "$work/remerge-base"; mkdir -p "$work/remerge-base"
+  discard "$work/remerge-base"; mkdir -p "$work/remerge-base"
   convert "$work/m" "$work/input/year.Q38" "$work/remerge-base" || {
     echo "run.sh: conversion failed" >&2; exit 1; }
 }
@@ -148,7 +163,7 @@ run_workload() {  # name input input-name [flags...]
   local dest=$work/out/$name walls=() limits=() ratios=() peaks=() i wall peak limit
   echo "== $name: $runs run(s)"
   for i in $(seq "$runs"); do
-    rm -rf "$dest" "$work/limit"
+    discard "$dest" "$work/limit"
     if [ "$name" = remerge ]; then cp -a "$work/remerge-base" "$dest"; else mkdir -p "$dest"; fi
     sync
     convert "$work/m" "$input" "$dest" "$@" || { echo "run.sh: $name: conversion failed" >&2; exit 1; }
@@ -167,7 +182,7 @@ run_workload() {  # name input input-name [flags...]
   mp=$(printf '%s\n' "${peaks[@]}" | median)
   (cd "$work/out" && find "$name" -type f -print0 | sort -z | xargs -0 sha256sum) >>"$work/manifest.sha256"
   rows+=("$name $files $bytes $mw $ml $mr $recs $mp")
-  [ $keep = 1 ] || rm -rf "$work/limit"
+  [ $keep = 1 ] || discard "$work/limit"
 }
 
 target_of() {
@@ -193,7 +208,7 @@ for w in "${selected[@]}"; do
     wide) run_workload wide "$work/input/wide.Q38" wide ;;
   esac
 done
-rm -rf "$work/remerge-base"
+discard "$work/remerge-base"
 
 echo
 echo "converter: $([ $use_cli = 1 ] && echo "ravelo convert" || echo "bench/convert_host"); runs: $runs; idle peak: $((idle / 1024)).$(((idle % 1024) * 10 / 1024)) MiB$([ $no_flush = 1 ] && echo "; flushes turned off")"
@@ -223,4 +238,5 @@ if [ -n "$verify" ]; then
   rm -f "$ref"
 fi
 [ $keep = 1 ] || rm -rf "$work/out"
+rm -rf "$trash"
 exit $status
