@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -79,6 +80,22 @@ class OutputJobs : public ::testing::Test {
     EXPECT_TRUE(w.Save(input));
     return c_->Proc(input.c_str(), dest_.c_str(), 0, method, direct);
   }
+  // One job of one record at 10:00 on each of the given days of May 2024.
+  ResultCode JobOnDays(std::vector<int> days, int method) {
+    q38::Writer w;
+    for (int day : days) {
+      q38::Record r;
+      r.year = 2024;
+      r.month = 5;
+      r.day = day;
+      r.hour = 10;
+      r.value = static_cast<uint16_t>(day);
+      w.Add(r);
+    }
+    const std::string input = dir_ + "/LOG_0001.Q38";
+    EXPECT_TRUE(w.Save(input));
+    return c_->Proc(input.c_str(), dest_.c_str(), 0, method, 0);
+  }
   std::string DayFile(const char* ext) const { return dest_ + "/CSV/Day/LOG_20240501" + ext; }
 
   std::string dir_, work_, dest_;
@@ -142,6 +159,44 @@ TEST_F(OutputJobs, DirectOutputMergesLaterJobsOfTheBatchWhateverTheirFirstDay) {
   ASSERT_EQ(Job(3, {10}, 0, 1, 3), kOk);
   EXPECT_FALSE(Has(Slurp(file), "2024/05/01"));
   EXPECT_TRUE(Has(Slurp(file), "2024/05/03,10:00:00,+0000.3\r\n"));
+}
+
+std::vector<fault::Op> calls;
+void RecordCall(fault::Op op) { calls.push_back(op); }
+
+// Position of the last call of op, or -1.
+long LastCall(fault::Op op) {
+  for (size_t i = calls.size(); i-- > 0;) {
+    if (calls[i] == op) return static_cast<long>(i);
+  }
+  return -1;
+}
+
+TEST_F(OutputJobs, TheListingsReachTheDiskBeforeTheMergedFileAndBeforeTheJobReports) {
+  // Three new day files: three listings, their folder flushed once, after
+  // the last of them.
+  calls.clear();
+  fault::SetCallHook(RecordCall);
+  ASSERT_EQ(JobOnDays({1, 2, 3}, 0), kOk);
+  fault::SetCallHook(nullptr);
+  EXPECT_EQ(std::count(calls.begin(), calls.end(), fault::Op::kProfileWrite), 3);
+  EXPECT_EQ(std::count(calls.begin(), calls.end(), fault::Op::kFolderFlush), 1);
+  EXPECT_GT(LastCall(fault::Op::kFolderFlush), LastCall(fault::Op::kProfileWrite));
+
+  // A new file listed, then a merge: the listing's folder is flushed before
+  // the merged file replaces the CSV file, whose folder is flushed after.
+  ASSERT_EQ(c_->INIFileDelete(), kOk);
+  calls.clear();
+  fault::SetCallHook(RecordCall);
+  ASSERT_EQ(JobOnDays({4, 1}, 1), kOk);
+  fault::SetCallHook(nullptr);
+  const long listed = LastCall(fault::Op::kProfileWrite);
+  const long replaced = LastCall(fault::Op::kRenameReplace);
+  ASSERT_GE(listed, 0);
+  ASSERT_GT(replaced, listed);
+  EXPECT_NE(std::find(calls.begin() + listed, calls.begin() + replaced, fault::Op::kFolderFlush),
+            calls.begin() + replaced);
+  EXPECT_GT(LastCall(fault::Op::kFolderFlush), replaced);
 }
 
 }  // namespace

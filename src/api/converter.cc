@@ -61,6 +61,8 @@ ResultCode Converter::Proc(const char* inputPath, const char* destPath, int32_t 
     if (newCsvFile == 0 && !keepOutputFile) DeleteFileIfExists(outputPath);
     outputPath[0] = '\0';
   }
+  // The listings of the job are on the disk when it reports.
+  platform::ProfileFlushWrites();
   return result;
 }
 

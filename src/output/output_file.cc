@@ -156,6 +156,9 @@ ResultCode Converter::FlushOutputFile() {
 ResultCode Converter::CommitOutputFile() {
   // Without the temporary file there is nothing to put in place.
   if (!Exists(outputPath)) return kRenameFailed;
+  // The listings that say which files the batch wrote reach the disk before
+  // the merged file does.
+  platform::ProfileFlushWrites();
 
   // Another program may hold the CSV file for a while; wait for it.
   int attempt = 0;

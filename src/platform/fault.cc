@@ -25,6 +25,7 @@ struct State {
   ArmedOp armed[kOpCount];
   SleepHook sleepHook;
   OpenedHook openedHook;
+  CallHook callHook;
 };
 
 State state = {};
@@ -72,12 +73,15 @@ void SetOpenedHook(OpenedHook hook) { state.openedHook = hook; }
 
 OpenedHook ActiveOpenedHook() { return state.openedHook; }
 
+void SetCallHook(CallHook hook) { state.callHook = hook; }
+
 bool ShouldFail(Op op, int32_t* partialBytes) {
   if (partialBytes != nullptr) *partialBytes = -1;
   if (!ValidOp(op)) return false;
   const int i = static_cast<int>(op);
   const uint64_t call = ++state.calls;
   const uint64_t opCall = ++state.opCalls[i];
+  if (state.callHook != nullptr) state.callHook(op);
   if (state.killAtCall != 0 && call == state.killAtCall) std::raise(SIGKILL);
   const ArmedOp& a = state.armed[i];
   if (a.nth != 0 && opCall == a.nth) {

@@ -68,6 +68,11 @@ using OpenedHook = void (*)(const char* systemPath);
 void SetOpenedHook(OpenedHook hook);
 OpenedHook ActiveOpenedHook();
 
+// Called with each operation as it is counted, before it may fail, so that a
+// test can see the order of the calls; nullptr for none.
+using CallHook = void (*)(Op op);
+void SetCallHook(CallHook hook);
+
 // Called by the platform implementation at the top of each operation: counts
 // the call and tells whether it must fail (*partialBytes gets the armed
 // partial count, or -1).

@@ -246,4 +246,9 @@ bool ProfileWriteStrings(const char* section, const char* const* keys, const cha
   return true;
 }
 
+void ProfileFlushWrites() {
+  // WritePrivateProfileString leaves its files to the system's cache like
+  // any other write; there is no folder entry to force.
+}
+
 }  // namespace ravelo::platform

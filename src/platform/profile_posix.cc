@@ -18,7 +18,8 @@
 //   spelling in the file, a new key goes to the end of its section, a new
 //   section to the end of the file. The new text goes to a temporary file in
 //   the same folder, forced to the disk and renamed over the old file, so
-//   that the file is always either the old or the new text.
+//   that the file is always either the old or the new text. The folder
+//   entry of the new name is forced to the disk by ProfileFlushWrites.
 #include <errno.h>
 #include <fcntl.h>
 #include <pthread.h>
@@ -57,6 +58,28 @@ class TextLock {
   TextLock(const TextLock&) = delete;
   TextLock& operator=(const TextLock&) = delete;
 };
+
+// The last file rewritten since the last ProfileFlushWrites, whose folder
+// entry may not be on the disk yet (guarded by the text lock). Rewrites in
+// another folder flush this one's first, so one name is enough.
+char unflushedFile[kSystemPathSize];
+bool hasUnflushedFile = false;
+
+void FlushUnflushedFolder() {
+  if (!hasUnflushedFile) return;
+  hasUnflushedFile = false;
+  // Some file systems refuse to flush a folder; the file is in place
+  // whatever this says.
+  FolderFlushOf(unflushedFile);
+}
+
+bool SameFolder(const char* a, const char* b) {
+  const char* slashA = strrchr(a, '/');
+  const char* slashB = strrchr(b, '/');
+  const size_t n = slashA == nullptr ? 0 : static_cast<size_t>(slashA - a);
+  const size_t m = slashB == nullptr ? 0 : static_cast<size_t>(slashB - b);
+  return n == m && memcmp(a, b, n) == 0;
+}
 
 bool SystemPath(const char* path, char (&out)[kSystemPathSize]) {
   if (path == nullptr || path[0] == '\0') return false;
@@ -436,21 +459,10 @@ bool WriteProfile(const char* section, const char* const* keys, const char* cons
     unlink(temp);
     return false;
   }
-  // The new name to the disk too.
-  char folder[kSystemPathSize];
-  memcpy(folder, target, sizeof folder);
-  char* slash = strrchr(folder, '/');
-  if (slash == nullptr) {
-    folder[0] = '.';
-    folder[1] = '\0';
-  } else {
-    slash[slash == folder ? 1 : 0] = '\0';
-  }
-  int dir = open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir >= 0) {
-    fsync(dir);
-    close(dir);
-  }
+  // The new name reaches the disk with the next ProfileFlushWrites.
+  if (hasUnflushedFile && !SameFolder(unflushedFile, target)) FlushUnflushedFolder();
+  memcpy(unflushedFile, target, sizeof unflushedFile);
+  hasUnflushedFile = true;
   return true;
 }
 
@@ -537,6 +549,11 @@ bool ProfileWriteStrings(const char* section, const char* const* keys, const cha
                          int count, const char* file) {
   if (RAVELO_INJECTED_FAILURE(kProfileWrite)) return false;
   return WriteProfile(section, keys, values, count, file);
+}
+
+void ProfileFlushWrites() {
+  TextLock lock;
+  FlushUnflushedFolder();
 }
 
 }  // namespace ravelo::platform
