@@ -88,7 +88,7 @@ class Converter {
   ResultCode CreateOutputFile(const char* baseName);
   ResultCode WriteOutputText(const char* text);
   ResultCode WriteOutputBytes(const char* text, size_t length);
-  ResultCode WritePlannedDataLine(const RowBuffer& row);
+  ResultCode WritePlannedDataLine(const RowBuffer& row, bool timeInPlace);
   ResultCode WriteFullBlock();
   ResultCode CloseOutputFile();
   ResultCode FlushOutputFile();  // pending bytes written and forced to the disk

@@ -433,8 +433,9 @@ ResultCode Converter::OutputRow() {
     if (result != kOk) return result;
   }
   // A planned line is made in the output buffer; the row keeps its date and
-  // time, all that the next row compares.
-  if (plannedLine) return WritePlannedDataLine(*row);
+  // time, all that the next row compares. Only a new file has written
+  // anything since StartPlannedDataLine put the time there.
+  if (plannedLine) return WritePlannedDataLine(*row, !newFileStarted);
   return WriteOutputBytes(row->dataLine, dataLineLength);
 }
 

@@ -63,17 +63,31 @@ inline void StoreLittleEndian64(char* out, uint64_t word) {
 }
 
 // The date and time of a row with a plain time (see HasPlainRowTime: no
-// padding, no sign) as three pieces: "YYYY/MM/", "DD,hh:mm", ":ss". Writes
-// 24 bytes; returns the 19 of the text.
-inline uint32_t FormatPlainRowTime(char* line, const LoggerTimestamp& time) {
-  StoreLittleEndian64(line, kTwoDigitWords[time.year / 100] |
-                                (kTwoDigitWords[time.year % 100] << 16) | (uint64_t{'/'} << 32) |
-                                (kTwoDigitWords[time.month] << 40) | (uint64_t{'/'} << 56));
-  StoreLittleEndian64(line + 8, kTwoDigitWords[time.day] | (uint64_t{','} << 16) |
-                                    (kTwoDigitWords[time.hour] << 24) | (uint64_t{':'} << 40) |
-                                    (kTwoDigitWords[time.minute] << 48));
-  StoreLittleEndian64(line + 16, uint64_t{':'} | (kTwoDigitWords[time.second] << 8));
+// padding, no sign) as three 8-byte pieces: "YYYY/MM/", "DD,hh:mm", ":ss".
+struct PlainRowTime {
+  uint64_t words[3];
+};
+
+inline PlainRowTime MakePlainRowTime(const LoggerTimestamp& time) {
+  return PlainRowTime{{kTwoDigitWords[time.year / 100] | (kTwoDigitWords[time.year % 100] << 16) |
+                           (uint64_t{'/'} << 32) | (kTwoDigitWords[time.month] << 40) |
+                           (uint64_t{'/'} << 56),
+                       kTwoDigitWords[time.day] | (uint64_t{','} << 16) |
+                           (kTwoDigitWords[time.hour] << 24) | (uint64_t{':'} << 40) |
+                           (kTwoDigitWords[time.minute] << 48),
+                       uint64_t{':'} | (kTwoDigitWords[time.second] << 8)}};
+}
+
+// Writes the 24 bytes of the pieces; returns the 19 of the text.
+inline uint32_t StorePlainRowTime(char* line, const PlainRowTime& text) {
+  StoreLittleEndian64(line, text.words[0]);
+  StoreLittleEndian64(line + 8, text.words[1]);
+  StoreLittleEndian64(line + 16, text.words[2]);
   return kPlainRowTimeLength;
+}
+
+inline uint32_t FormatPlainRowTime(char* line, const LoggerTimestamp& time) {
+  return StorePlainRowTime(line, MakePlainRowTime(time));
 }
 
 // How the raw value of a mode becomes its field (one rule per mode, kept in

@@ -160,7 +160,12 @@ static_assert(kPlainRowTimeLength + (kChannelCount - 1) * 11 + kMaxFieldLength <
 // kept for its columns, in two steps: first its date and time, which decide
 // its file, then its fields. Only rows with a plain time follow the plan.
 void Converter::StartPlannedDataLine(RowBuffer* row) {
-  FormatPlainRowTime(row->dataLine, row->timestamp);
+  const PlainRowTime text = MakePlainRowTime(row->timestamp);
+  StorePlainRowTime(row->dataLine, text);
+  // Also where the line goes in the output buffer, which has room for a
+  // data line behind its block: unless a file ends or starts first, the
+  // line is written there (WritePlannedDataLine).
+  StorePlainRowTime(reinterpret_cast<char*>(outputBuffer) + outputPending, text);
 }
 
 void Converter::FinishPlannedDataLine(RowBuffer* row) {

@@ -104,11 +104,13 @@ ResultCode Converter::WriteFullBlock() {
 }
 
 // The data line of a row that followed the plan, made straight in the
-// output buffer. Its date and time are made again rather than copied from
-// the row's data line, whose three fresh stores a wider copy would wait for.
-ResultCode Converter::WritePlannedDataLine(const RowBuffer& row) {
+// output buffer. Its date and time are there already when nothing was
+// written since StartPlannedDataLine (timeInPlace); otherwise they are made
+// again rather than copied from the row's data line, whose three fresh
+// stores a wider copy would wait for.
+ResultCode Converter::WritePlannedDataLine(const RowBuffer& row, bool timeInPlace) {
   char* line = reinterpret_cast<char*>(outputBuffer) + outputPending;
-  uint32_t at = FormatPlainRowTime(line, row.timestamp);
+  uint32_t at = timeInPlace ? kPlainRowTimeLength : FormatPlainRowTime(line, row.timestamp);
   at += FormatFields(planRuleIds, plannedValues, planCount, row.timestamp, line + at);
   line[at++] = '\r';
   line[at++] = '\n';
