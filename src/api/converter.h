@@ -141,13 +141,15 @@ class Converter {
   int16_t planModes[kChannelCount];
   uint8_t planMask[kChannelCount / 8];
   uint8_t planRuleIds[kChannelCount];  // FieldRuleIdOf each column's mode
-  // Bytes 4 and 5 of a record of each column, mode and channel, as they
-  // stand in its little-endian word from bit 32 (the time bit of byte 4
-  // masked off); the top bit marks a wind direction mode, whose value must
-  // be checked. The entry after the last column matches no record.
-  uint32_t planRecordKeys[kChannelCount + 1];
-  static constexpr uint32_t kWindKeyBit = 0x80000000u;
-  static constexpr uint32_t kNoRecordKey = 0xFFFFFFFFu;
+  // Bytes 4 and 5 of a record of each column, mode and channel, where they
+  // stand in its little-endian word (bits 32..47, the time bit of byte 4
+  // clear), so that with the row's time bits added the entry equals the
+  // record's first six bytes; the top bit marks a wind direction mode, whose
+  // value must be checked. The entry after the last column matches no
+  // record.
+  uint64_t planRecordKeys[kChannelCount + 1];
+  static constexpr uint64_t kWindKeyBit = uint64_t{1} << 63;
+  static constexpr uint64_t kNoRecordKey = ~uint64_t{0};
   // While a row's records come in the plan's order, one per column, only
   // their values are kept, in plannedValues: planCursor counts the records
   // that matched the plan's first columns so far, and the row's mask and

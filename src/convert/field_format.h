@@ -25,7 +25,12 @@ inline constexpr uint32_t kMaxFieldLength = 12;
 // when every part fills its width: a year of 4 digits, the other parts 0..99.
 // Such a row's fields are at most 11 characters long.
 inline constexpr uint32_t kPlainRowTimeLength = 19;
-bool HasPlainRowTime(const LoggerTimestamp& time);
+inline bool HasPlainRowTime(const LoggerTimestamp& time) {
+  return static_cast<uint32_t>(time.year - 1000) <= 8999u &&
+         static_cast<uint32_t>(time.month) <= 99u && static_cast<uint32_t>(time.day) <= 99u &&
+         static_cast<uint32_t>(time.hour) <= 99u && static_cast<uint32_t>(time.minute) <= 99u &&
+         static_cast<uint32_t>(time.second) <= 99u;
+}
 
 // "00" to "99": the two digits of each number below 100.
 struct TwoDigitTable {

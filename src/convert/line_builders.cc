@@ -31,15 +31,6 @@ inline const MeasurementKind* KindOf(int32_t mode) {
   return (mode >= 0 && mode < kModeCount) ? &measurementKindTable[mode] : &kNoKind;
 }
 
-}  // namespace
-
-bool HasPlainRowTime(const LoggerTimestamp& time) {
-  return time.year >= 1000 && time.year <= 9999 && time.month >= 0 && time.month <= 99 &&
-         time.day >= 0 && time.day <= 99 && time.hour >= 0 && time.hour <= 99 &&
-         time.minute >= 0 && time.minute <= 99 && time.second >= 0 && time.second <= 99;
-}
-
-namespace {
 
 // "%4d/%02d/%02d,%02d:%02d:%02d" of the row's time. Returns its length.
 inline uint32_t FormatRowTime(char* line, const LoggerTimestamp& time) {
@@ -118,8 +109,8 @@ void Converter::BuildColumnPlan(const RowBuffer& row, uint64_t columns) {
     planChannels[count] = static_cast<uint8_t>(channel);
     planModes[count] = row.channelValues[channel].mode;
     planRuleIds[count] = FieldRuleIdOf(planModes[count]);
-    planRecordKeys[count] = static_cast<uint32_t>(planModes[count] & 0x7F) |
-                            (static_cast<uint32_t>(channel) << 8) |
+    planRecordKeys[count] = (static_cast<uint64_t>(planModes[count] & 0x7F) << 32) |
+                            (static_cast<uint64_t>(channel) << 40) |
                             (IsWindDirectionMode(planModes[count]) ? kWindKeyBit : 0);
     ++count;
     return true;

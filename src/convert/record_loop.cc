@@ -22,16 +22,6 @@ inline void EmptyRow(RowBuffer* row) {
 
 }  // namespace
 
-ResultCode CheckLoggerRecord(const LoggerRecord& record) {
-  if (record.channel < 0 || record.channel >= kChannelCount) return kBadChannel;
-  if (record.mode < 0 || record.mode >= kModeCount) return kBadMode;
-  if (record.mode == 127) return kSkipRecord;
-  if (IsWindDirectionMode(record.mode) && (record.value < 1 || record.value > 17))
-    return kBadValue;
-  if (!IsDefinedMode(record.mode)) return kUndefinedMode;
-  return kOk;
-}
-
 namespace {
 
 // What the record checks make of each mode, for records taken straight from
@@ -55,9 +45,31 @@ ModeClassTable MakeModeClasses() {
 
 const ModeClassTable kModeClasses = MakeModeClasses();
 
+}  // namespace
+
+ResultCode CheckLoggerRecord(const LoggerRecord& record) {
+  if (record.channel < 0 || record.channel >= kChannelCount) return kBadChannel;
+  if (record.mode < 0 || record.mode >= kModeCount) return kBadMode;
+  switch (kModeClasses.classes[record.mode]) {
+    case ModeClass::kAccepted:
+      return kOk;
+    case ModeClass::kSkipped:  // mode 127
+      return kSkipRecord;
+    case ModeClass::kWindDirection:
+      return record.value < 1 || record.value > 17 ? kBadValue : kOk;
+    case ModeClass::kRefused:
+      break;
+  }
+  return kUndefinedMode;
+}
+
+namespace {
+
 // The first 33 bits of a record, its time, within the record's bytes read as
 // one little-endian word.
 constexpr uint64_t kRecordTimeBits = 0x80FFFFFFFFu;
+// The first six bytes: time, mode and channel.
+constexpr uint64_t kRecordHeadBits = 0xFFFFFFFFFFFFu;
 
 inline uint64_t LoadRecordWord(const uint8_t* b) {
   uint64_t word;
@@ -144,34 +156,35 @@ void Converter::GatherRowRecords(uint64_t rowTimeKey) {
     return modeClass != ModeClass::kWindDirection || (f->value >= 1 && f->value <= 17);
   };
 
-  // Records that follow the plan: only their values are kept. A record with
-  // the mode and channel of the next column passes the checks, a wind
-  // direction only with a value of 1..17; any other record is looked at
-  // through its mode.
-  int32_t cursor = planCursor;
-  if (cursor >= 0) {
-    const int32_t firstCursor = cursor;
+  // Records that follow the plan: only their values are kept. A record
+  // whose first six bytes (time, mode, channel) are the row's time and the
+  // next column's key passes the checks, a wind direction only with a value
+  // of 1..17; any other record of the row's time is looked at through its
+  // mode.
+  if (planCursor >= 0) {
+    const size_t firstCursor = static_cast<size_t>(planCursor);
+    size_t cursor = firstCursor;
     const uint8_t* const wholeEnd = b + (unread - unread % kRecordSize);
     for (; b != wholeEnd; b += kRecordSize) {
       const uint64_t word = LoadRecordWord(b);
-      if ((word & kRecordTimeBits) != rowBits) break;
-      const uint32_t key = static_cast<uint32_t>(word >> 32) & 0xFF7Fu;
-      const uint16_t value = static_cast<uint16_t>(word >> 48);
-      const uint32_t planned = planRecordKeys[cursor];
-      if (planned != key) {
+      const uint64_t head = word & kRecordHeadBits;
+      const uint64_t planned = planRecordKeys[cursor] | rowBits;
+      if (head != planned) {
+        if ((head & kRecordTimeBits) != rowBits) break;
         // A wind direction of the column, a skipped record, or the row
         // leaves the plan.
-        if (planned != (key | kWindKeyBit)) {
-          if (kModeClasses.classes[key & 0x7F] == ModeClass::kSkipped) continue;
+        if ((head | kWindKeyBit) != planned) {
+          if (kModeClasses.classes[(word >> 32) & 0x7F] == ModeClass::kSkipped) continue;
           break;
         }
-        if (value < 1 || value > 17) break;
+        const uint16_t direction = static_cast<uint16_t>(word >> 48);
+        if (direction < 1 || direction > 17) break;
       }
-      plannedValues[cursor++] = value;
+      plannedValues[cursor++] = static_cast<uint16_t>(word >> 48);
     }
     unread = static_cast<uint32_t>(wholeEnd - b) + unread % kRecordSize;
-    count += cursor - firstCursor;
-    planCursor = cursor;
+    count += static_cast<int32_t>(cursor - firstCursor);
+    planCursor = static_cast<int32_t>(cursor);
   }
 
   // The rest of the row, once it has left the plan.
