@@ -91,17 +91,20 @@ fi
 mkdir -p "$work/input" "$work/ini" "$work/out"
 work=$(cd "$work" && pwd)
 
-# Outputs of earlier runs are moved aside and deleted only at the end: on a
-# file system that avoids reusing recently freed inodes (ext4 without a
-# journal), a file creation gets slower with every file deleted in the last
-# half minute, which would slow the measured runs by the benchmark's own
-# clean-up.
+# Outputs of earlier runs are moved aside and emptied, and deleted only at
+# the end: on a file system that avoids reusing recently freed inodes (ext4
+# without a journal), a file creation gets slower with every file deleted in
+# the last half minute, which would slow the measured runs by the
+# benchmark's own clean-up. Emptying them frees their pages and blocks.
 trash=$work/trash
 rm -rf "$trash"; mkdir -p "$trash"
 discard() {
-  local p
+  local p t
   for p in "$@"; do
-    [ -e "$p" ] && mv "$p" "$(mktemp -d "$trash/XXXXXX")/"
+    [ -e "$p" ] || continue
+    t=$(mktemp -d "$trash/XXXXXX")
+    mv "$p" "$t/"
+    find "$t" -type f -exec truncate -s 0 {} +
   done
   return 0
 }

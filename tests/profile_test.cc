@@ -336,6 +336,33 @@ TEST_F(Profile, ReadersNeverSeeAHalfWrittenFile) {
   EXPECT_EQ(FilesInFolder(), 1);
 }
 
+TEST_F(Profile, TheFolderOfRewrittenFilesIsFlushedOnceByProfileFlushWrites) {
+  const auto flushes = [] { return fault::CallCount(fault::Op::kFolderFlush); };
+  ProfileFlushWrites();  // whatever earlier tests left
+  fault::Reset();
+  ASSERT_TRUE(Write("FILE_INFO", "FILE_COUNT", "1"));
+  ASSERT_TRUE(Write("FILE_INFO", "FILE_COUNT", "2"));
+  EXPECT_EQ(flushes(), 0u);
+  ProfileFlushWrites();
+  EXPECT_EQ(flushes(), 1u);
+  ProfileFlushWrites();  // nothing written since
+  EXPECT_EQ(flushes(), 1u);
+
+  // A file in another folder: the first folder is flushed before it.
+  const std::string other = dir_ + "/sub";
+  ASSERT_TRUE(fs::create_directory(other));
+  ASSERT_TRUE(Write("FILE_INFO", "FILE_COUNT", "3"));
+  ASSERT_TRUE(ProfileWriteString("FILE_INFO", "FILE_COUNT", "1", (other + "/a.ini").c_str()));
+  EXPECT_EQ(flushes(), 2u);
+  ProfileFlushWrites();
+  EXPECT_EQ(flushes(), 3u);
+
+  // A write that changes nothing leaves nothing to flush.
+  ASSERT_TRUE(Write("FILE_INFO", "FILE_COUNT", "3"));
+  ProfileFlushWrites();
+  EXPECT_EQ(flushes(), 3u);
+}
+
 // ---- Reading ----------------------------------------------------------------
 
 TEST_F(Profile, QuotesAndBlanksAroundValues) {
