@@ -26,7 +26,7 @@ inline constexpr uint32_t kMaxFieldLength = 12;
 // Such a row's fields are at most 11 characters long.
 inline constexpr uint32_t kPlainRowTimeLength = 19;
 inline bool HasPlainRowTime(const LoggerTimestamp& time) {
-  return static_cast<uint32_t>(time.year - 1000) <= 8999u &&
+  return static_cast<uint32_t>(time.year) - 1000u <= 8999u &&
          static_cast<uint32_t>(time.month) <= 99u && static_cast<uint32_t>(time.day) <= 99u &&
          static_cast<uint32_t>(time.hour) <= 99u && static_cast<uint32_t>(time.minute) <= 99u &&
          static_cast<uint32_t>(time.second) <= 99u;
