@@ -31,7 +31,6 @@ inline const MeasurementKind* KindOf(int32_t mode) {
   return (mode >= 0 && mode < kModeCount) ? &measurementKindTable[mode] : &kNoKind;
 }
 
-
 // "%4d/%02d/%02d,%02d:%02d:%02d" of the row's time. Returns its length.
 inline uint32_t FormatRowTime(char* line, const LoggerTimestamp& time) {
   if (HasPlainRowTime(time)) return FormatPlainRowTime(line, time);

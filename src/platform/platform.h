@@ -129,10 +129,10 @@ bool ProfileWriteString(const char* section, const char* key, const char* value,
 bool ProfileWriteStrings(const char* section, const char* const* keys, const char* const* values,
                          int count, const char* file);
 
-// The two writes above put the new text on the disk before it takes the
-// file's name; the folder entry of that name reaches the disk here, once for
-// all the writes since the last call (on POSIX a FolderFlushOf, whose failure
-// is not reported since the files are in place; nothing to do on Windows).
+// On POSIX the two writes above put the new text on the disk before it takes
+// the file's name; the folder entry of that name reaches the disk here, once
+// for all the writes since the last call (a FolderFlushOf, whose failure is
+// not reported since the files are in place). Nothing to do on Windows.
 // Call it before anything that must not reach the disk ahead of the
 // listings, and before reporting work done.
 void ProfileFlushWrites();
