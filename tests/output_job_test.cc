@@ -164,9 +164,9 @@ TEST_F(OutputJobs, DirectOutputMergesLaterJobsOfTheBatchWhateverTheirFirstDay) {
 std::vector<fault::Op> calls;
 void RecordCall(fault::Op op) { calls.push_back(op); }
 
-// Position of the last call of op, or -1.
-long LastCall(fault::Op op) {
-  for (size_t i = calls.size(); i-- > 0;) {
+// Position of the last call of op before position end, or -1.
+long LastCall(fault::Op op, long end = -1) {
+  for (size_t i = end < 0 ? calls.size() : static_cast<size_t>(end); i-- > 0;) {
     if (calls[i] == op) return static_cast<long>(i);
   }
   return -1;
@@ -197,6 +197,11 @@ TEST_F(OutputJobs, TheListingsReachTheDiskBeforeTheMergedFileAndBeforeTheJobRepo
   EXPECT_NE(std::find(calls.begin() + listed, calls.begin() + replaced, fault::Op::kFolderFlush),
             calls.begin() + replaced);
   EXPECT_GT(LastCall(fault::Op::kFolderFlush), replaced);
+  // The merged file's last bytes are written and forced to the disk before
+  // it takes the CSV file's name.
+  const long flushed = LastCall(fault::Op::kFlush, replaced);
+  ASSERT_GE(flushed, 0);
+  EXPECT_GT(flushed, LastCall(fault::Op::kWrite, replaced));
 }
 
 }  // namespace
