@@ -106,13 +106,47 @@ TEST_F(Merge, ALastLineWithoutLineEndIsEndedBeforeMoreText) {
                         "2024/05/01,12:00:00,+0000.3");
 }
 
-TEST_F(Merge, JunkIsDroppedWhilePlacingAndCopiedWhenCarriedOver) {
-  Existing(Lead() + h1 + Line("junk") + Line("2024/05/01,10:00:00,+0000.1") + Line("") +
+TEST_F(Merge, EmptyLinesAreDroppedWhilePlacingAndEverythingIsCopiedWhenCarriedOver) {
+  Existing(Lead() + h1 + Line("2024/05/01,10:00:00,+0000.1") + Line("") + Line(" \t") +
            Line("2024/05/01,10:40:00,+0000.4") + Line("tail junk") + Line(""));
   ASSERT_EQ(Convert({At(10, 20, 2)}), 0);
   EXPECT_EQ(File(), Lead() + h1 + Line("2024/05/01,10:00:00,+0000.1") +
                         Line("2024/05/01,10:20:00,+0000.2") +
                         Line("2024/05/01,10:40:00,+0000.4") + Line("tail junk") + Line(""));
+}
+
+TEST_F(Merge, ALineInAFormTheReaderDoesNotKnowLeavesTheFileAsItWas) {
+  // Met while placing the rows, such a line would be lost.
+  for (const char* unknown : {"2024/5/1,9:10:00", "2024/5/1,10:10:00,+0000.5", "# a note",
+                              "\"2024/05/01,09:00:00\",+0000.5", "junk"}) {
+    SCOPED_TRACE(unknown);
+    std::string text = Lead() + h1 + Line(unknown) + Line("2024/05/01,10:00:00,+0000.1");
+    Existing(text);
+    EXPECT_EQ(Convert({At(10, 20, 2)}), 26);
+    EXPECT_EQ(File(), text);
+    EXPECT_FALSE(TmpLeft());
+  }
+}
+
+TEST_F(Merge, ADataLineRightAfterAHeaderLineIsADataLine) {
+  // The section has no unit line; its data lines keep their places, and
+  // merging the same rows again changes nothing.
+  const std::string header = h1.substr(0, h1.find("\r\n") + 2);
+  Existing(Lead() + header + Line("2024/05/01,10:00:00,+0000.1") +
+           Line("2024/05/01,10:40:00,+0000.4"));
+  ASSERT_EQ(Convert({At(10, 20, 2)}), 0);
+  const std::string merged = Lead() + header + Line("2024/05/01,10:00:00,+0000.1") + h1 +
+                             Line("2024/05/01,10:20:00,+0000.2") + header +
+                             Line("2024/05/01,10:40:00,+0000.4");
+  EXPECT_EQ(File(), merged);
+  ASSERT_EQ(Convert({At(10, 20, 2)}), 0);
+  EXPECT_EQ(File(), merged);
+
+  // Also when that data line is the file's last, and later than the row.
+  Existing(Lead() + header + "2024/05/01,10:40:00,+0000.4");
+  ASSERT_EQ(Convert({At(10, 20, 2)}), 0);
+  EXPECT_EQ(File(), Lead() + header + h1 + Line("2024/05/01,10:20:00,+0000.2") + header +
+                        "2024/05/01,10:40:00,+0000.4");
 }
 
 TEST_F(Merge, AllExistingLinesBeforeTheRowsAreCopiedFirst) {
