@@ -64,6 +64,43 @@ FileHandle FileCreateNew(const char* path) {
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
+FileHandle FileCreateFresh(const char* path) {
+  if (Injected(fault::Op::kCreate)) return kNoFile;
+  DWORD attributes = GetFileAttributesA(path);
+  if (attributes != INVALID_FILE_ATTRIBUTES) {
+    // Only a plain file is removed; a hard link loses just this name. The
+    // removal fails while another program holds the file.
+    if ((attributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0 ||
+        !DeleteFileA(path)) {
+      return kNoFile;
+    }
+  }
+  return FromHandle(CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+namespace {
+
+bool IdOfHandle(HANDLE handle, FileId* id) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (id == nullptr || !GetFileInformationByHandle(handle, &info)) return false;
+  id->volume = info.dwVolumeSerialNumber;
+  id->index = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+  return true;
+}
+
+}  // namespace
+
+bool FileIdOf(FileHandle file, FileId* id) {
+  if (id != nullptr) id->pin = kNoFile;
+  // The file index carries a sequence number: it is never given again.
+  return file != kNoFile && IdOfHandle(ToHandle(file), id);
+}
+
+void FileIdRelease(FileId* id) {
+  if (id != nullptr) id->pin = kNoFile;
+}
+
 bool FileRead(FileHandle file, void* buffer, uint32_t size, uint32_t* got) {
   *got = 0;
   int32_t partial = -1;
@@ -147,10 +184,35 @@ bool FileRenameReplace(const char* from, const char* to) {
   return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
 }
 
-bool FileCloseReplacing(FileHandle file, const char* from, const char* to) {
+bool FileCloseReplacing(FileHandle file, const char* from, const char* to,
+                        const FileId* expected, ReplaceTarget* found) {
+  ReplaceTarget ignored;
+  if (found == nullptr) found = &ignored;
+  *found = ReplaceTarget::kExpected;
   // The file was opened without delete sharing, so it must be closed before
-  // it can be moved.
+  // it can be moved. The new file has the permissions its folder gives.
   if (file != kNoFile) CloseHandle(ToHandle(file));
+  if (expected != nullptr) {
+    HANDLE target = CreateFileA(to, FILE_READ_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (target == INVALID_HANDLE_VALUE) {
+      const DWORD error = GetLastError();
+      if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+        *found = ReplaceTarget::kMissing;
+        return false;
+      }
+    } else {
+      FileId id;
+      const bool same = IdOfHandle(target, &id) && id.volume == expected->volume &&
+                        id.index == expected->index;
+      CloseHandle(target);
+      if (!same) {
+        *found = ReplaceTarget::kOtherFile;
+        return false;
+      }
+    }
+  }
   return FileRenameReplace(from, to);
 }
 
@@ -245,6 +307,14 @@ bool ProfileWriteStrings(const char* section, const char* const* keys, const cha
   }
   return true;
 }
+
+FileHandle ProfileLockFolderOf(const char*) {
+  // The private-profile services take no lock of their own, and none is
+  // taken here: see docs/hardening.md.
+  return kNoFile;
+}
+
+void ProfileUnlockFolder(FileHandle) {}
 
 void ProfileFlushWrites() {
   // WritePrivateProfileString leaves its files to the system's cache like
