@@ -163,11 +163,12 @@ bool ProfileWriteStrings(const char* section, const char* const* keys, const cha
 
 // Makes the read-modify-write of the listings in the folder of file
 // exclusive between processes: from ProfileLockFolderOf to
-// ProfileUnlockFolder, no other caller gets the lock of that folder. On
-// POSIX the lock is held on the folder itself, which no rewrite replaces;
-// it waits for the holder. Returns kNoFile when no lock could be taken (a
-// missing folder, or a system that refuses it); the caller goes on without.
-// On Windows it takes no lock (see docs/hardening.md).
+// ProfileUnlockFolder, no other caller gets the lock of that folder; it
+// waits for the holder. On POSIX the lock is held on the folder itself,
+// which no rewrite replaces; on Windows it is a mutex named after the
+// folder, which excludes the processes of one logon session on one machine.
+// Returns kNoFile when no lock could be taken (a missing folder, or a
+// system that refuses it); the caller goes on without.
 FileHandle ProfileLockFolderOf(const char* file);
 void ProfileUnlockFolder(FileHandle lock);
 

@@ -308,13 +308,43 @@ bool ProfileWriteStrings(const char* section, const char* const* keys, const cha
   return true;
 }
 
-FileHandle ProfileLockFolderOf(const char*) {
-  // The private-profile services take no lock of their own, and none is
-  // taken here: see docs/hardening.md.
-  return kNoFile;
+FileHandle ProfileLockFolderOf(const char* file) {
+  // The private-profile services take no lock of their own. A folder cannot
+  // be locked as a file can; a mutex named after the folder's full path (in
+  // upper case, as the file system compares names) stands for it. Its name
+  // lives in the logon session: runs in other sessions, or on other
+  // machines sharing the folder, are not excluded.
+  if (file == nullptr) return kNoFile;
+  char full[MAX_PATH];
+  char* namePart = nullptr;
+  const DWORD length = GetFullPathNameA(file, sizeof full, full, &namePart);
+  if (length == 0 || length >= sizeof full || namePart == nullptr) return kNoFile;
+  uint64_t hash = 14695981039346656037ull;  // FNV-1a over the folder's path
+  for (const char* c = full; c < namePart; ++c) {
+    unsigned char b = static_cast<unsigned char>(*c);
+    if (b >= 'a' && b <= 'z') b = static_cast<unsigned char>(b - 'a' + 'A');
+    if (b == '/') b = '\\';
+    hash = (hash ^ b) * 1099511628211ull;
+  }
+  char name[64];
+  std::snprintf(name, sizeof name, "Local\\RaveloListings.%016llx",
+                static_cast<unsigned long long>(hash));
+  HANDLE mutex = CreateMutexA(nullptr, FALSE, name);
+  if (mutex == nullptr) return kNoFile;
+  // A holder that died leaves the mutex abandoned: it is then ours.
+  const DWORD waited = WaitForSingleObject(mutex, INFINITE);
+  if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) {
+    CloseHandle(mutex);
+    return kNoFile;
+  }
+  return reinterpret_cast<FileHandle>(mutex);
 }
 
-void ProfileUnlockFolder(FileHandle) {}
+void ProfileUnlockFolder(FileHandle lock) {
+  if (lock == kNoFile) return;
+  ReleaseMutex(ToHandle(lock));
+  CloseHandle(ToHandle(lock));
+}
 
 void ProfileFlushWrites() {
   // WritePrivateProfileString leaves its files to the system's cache like
