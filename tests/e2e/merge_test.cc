@@ -217,7 +217,7 @@ TEST_F(Merge, AFileWithAZeroByteIsLeftAsItWas) {
   }
 }
 
-TEST_F(Merge, ALeftoverTemporaryFileIsEmptiedAndUsed) {
+TEST_F(Merge, ALeftoverTemporaryFileIsRemovedAndMadeAnew) {
   Existing(Lead() + h1 + Line("2024/05/01,10:00:00,+0000.1"));
   WriteAll(dayFolder + "/LOG_20240501.TMP", "left behind by a crash");
   ASSERT_EQ(Convert({At(11, 0, 2)}), 0);
