@@ -151,6 +151,66 @@ class Concurrent : public ::testing::Test {
   std::string root = "/tmp/ravelo-concurrent-" + std::to_string(getpid());
 };
 
+// Two runs of one batch listing their files in the same INI file at once:
+// each one's lookup and rewrite exclude the other's, so no entry is lost
+// (a lost entry makes a later job replace a file the batch wrote).
+TEST(ConcurrentListings, EveryEntryOfTwoProcessesStays) {
+  const std::string work = "/tmp/ravelo-listings-" + std::to_string(getpid());
+  fs::create_directories(work);
+  constexpr int kEntries = 10;
+  const int rounds = Rounds();
+  LoggerTimestamp fifth = {};
+  fifth.year = 2024;
+  fifth.month = 5;
+  fifth.day = 5;
+  auto pathOf = [](int process, int entry) {
+    return "D:\\out\\CSV\\Day\\P" + std::to_string(process) + "_" + std::to_string(entry) +
+           ".CSV";
+  };
+  for (int round = 0; round < rounds; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    fs::remove(work + "/MakeCSVExecAttrDay05_01.ini");
+    int pipeFds[2];
+    ASSERT_EQ(pipe(pipeFds), 0);
+    std::fflush(nullptr);
+    pid_t pids[2];
+    for (int i = 0; i < 2; ++i) {
+      pids[i] = fork();
+      if (pids[i] == 0) {
+        close(pipeFds[1]);
+        char go;
+        if (read(pipeFds[0], &go, 1) != 1) _exit(100);  // start together
+        // Never destroyed: that would delete the batch's INI files.
+        Converter* c = new Converter();
+        c->Init(work.c_str(), 1, 0);
+        for (int e = 0; e < kEntries; ++e) {
+          if (c->INIFileEntryAdd(pathOf(i, e).c_str(), fifth) != 1) _exit(1);
+        }
+        _exit(0);
+      }
+    }
+    close(pipeFds[0]);
+    ASSERT_EQ(write(pipeFds[1], "gg", 2), 2);
+    close(pipeFds[1]);
+    for (pid_t pid : pids) {
+      int status = 0;
+      waitpid(pid, &status, 0);
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    auto c = std::make_unique<Converter>();
+    c->Init(work.c_str(), 1, 0);
+    const std::string ini = work + "\\MakeCSVExecAttrDay05_01.ini";
+    EXPECT_EQ(platform::ProfileGetInt("FILE_INFO", "FILE_COUNT", 0, ini.c_str()), 2 * kEntries);
+    for (int i = 0; i < 2; ++i) {
+      for (int e = 0; e < kEntries; ++e) {
+        ASSERT_EQ(c->INIFileEntryFind(ini.c_str(), pathOf(i, e).c_str()), 0) << pathOf(i, e);
+      }
+    }
+  }
+  std::error_code ignored;
+  fs::remove_all(work, ignored);
+}
+
 TEST_F(Concurrent, TwoRunsIntoTheSameDayFiles) { Check("LOG_A.Q38", "LOG_B.Q38"); }
 
 TEST_F(Concurrent, TwoRunsIntoDifferentDayFiles) { Check("LOG_A.Q38", "LOG_C.Q38"); }

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "api/converter.h"
+#include "platform/fault.h"
 
 namespace ravelo {
 namespace {
@@ -118,6 +119,27 @@ TEST_F(JobSetupTest, FilesInTheWayOfTheFolders) {
   std::ofstream(dest + "/CSV/Day") << "in the way";
   EXPECT_EQ(Setup(logger.c_str(), dest.c_str()), kSubfolderFailed);
   EXPECT_TRUE(fs::is_directory(dest + "/CSV"));  // not undone
+}
+
+// Another run makes each folder between the check that it is missing and the
+// creation, so that the creation fails because the folder is there.
+std::string racedFolders;
+int racedCreations = 0;
+void MakeFolderFirst(platform::fault::Op op) {
+  if (op != platform::fault::Op::kFolderCreate) return;
+  ++racedCreations;
+  fs::create_directories(racedFolders + (fs::exists(racedFolders + "/CSV") ? "/CSV/Day" : "/CSV"));
+}
+
+TEST_F(JobSetupTest, FoldersMadeMeanwhileByAnotherRunAreUsed) {
+  racedFolders = dest;
+  racedCreations = 0;
+  platform::fault::Reset();
+  platform::fault::SetCallHook(MakeFolderFirst);
+  EXPECT_EQ(Setup(logger.c_str(), dest.c_str(), 0), kOk);
+  platform::fault::Reset();
+  EXPECT_EQ(racedCreations, 2);
+  EXPECT_TRUE(fs::is_directory(dest + "/CSV/Day"));
 }
 
 TEST_F(JobSetupTest, ValuesStoredBeforeAFailureStay) {

@@ -161,12 +161,50 @@ TEST_F(OutputJobs, DirectOutputMergesLaterJobsOfTheBatchWhateverTheirFirstDay) {
   EXPECT_TRUE(Has(Slurp(file), "2024/05/03,10:00:00,+0000.3\r\n"));
 }
 
+// What another run does to the CSV file while a merge waits for it at its
+// commit: rewrites it with its own rows, or deletes it.
+std::string swappedPath;
+bool swapWrites = true;
+void AnotherRunSwapsTheFile(uint32_t) {
+  fs::remove(swappedPath);
+  if (swapWrites) std::ofstream(swappedPath, std::ios::binary) << "the other run's rows\r\n";
+}
+
+TEST_F(OutputJobs, AMergeNeverCommitsOverAFileThatReplacedTheOneItRead) {
+  swappedPath = DayFile(".CSV");
+  fault::SetSleepHook(AnotherRunSwapsTheFile);
+
+  // Rewritten meanwhile: the other run's rows stay, the job fails, and its
+  // temporary file goes (its rows are still in its logger file).
+  ASSERT_EQ(Job(1, {10}, 1), kOk);
+  swapWrites = true;
+  fault::FailOp(fault::Op::kIsHeld, 1);
+  EXPECT_EQ(Job(1, {11}, 1, 0, 2), kRenameFailed);
+  EXPECT_EQ(Slurp(DayFile(".CSV")), "the other run's rows\r\n");
+  EXPECT_FALSE(fs::exists(DayFile(".TMP")));
+
+  // Deleted meanwhile: the temporary file holds the only copy of the rows of
+  // the file read, and stays.
+  fault::Reset();
+  fault::SetSleepHook(AnotherRunSwapsTheFile);
+  ASSERT_TRUE(fs::remove(DayFile(".CSV")));
+  ASSERT_EQ(Job(1, {10}, 1), kOk);
+  swapWrites = false;
+  fault::FailOp(fault::Op::kIsHeld, 1);
+  EXPECT_EQ(Job(1, {11}, 1, 0, 2), kRenameFailed);
+  EXPECT_FALSE(fs::exists(DayFile(".CSV")));
+  const std::string kept = Slurp(DayFile(".TMP"));
+  EXPECT_TRUE(Has(kept, "2024/05/01,10:00:00,+0000.1\r\n"));
+  EXPECT_TRUE(Has(kept, "2024/05/01,11:00:00,+0000.2\r\n"));
+  fault::Reset();
+}
+
 std::vector<fault::Op> calls;
 void RecordCall(fault::Op op) { calls.push_back(op); }
 
-// Position of the last call of op, or -1.
-long LastCall(fault::Op op) {
-  for (size_t i = calls.size(); i-- > 0;) {
+// Position of the last call of op before position end, or -1.
+long LastCall(fault::Op op, long end = -1) {
+  for (size_t i = end < 0 ? calls.size() : static_cast<size_t>(end); i-- > 0;) {
     if (calls[i] == op) return static_cast<long>(i);
   }
   return -1;
@@ -197,6 +235,11 @@ TEST_F(OutputJobs, TheListingsReachTheDiskBeforeTheMergedFileAndBeforeTheJobRepo
   EXPECT_NE(std::find(calls.begin() + listed, calls.begin() + replaced, fault::Op::kFolderFlush),
             calls.begin() + replaced);
   EXPECT_GT(LastCall(fault::Op::kFolderFlush), replaced);
+  // The merged file's last bytes are written and forced to the disk before
+  // it takes the CSV file's name.
+  const long flushed = LastCall(fault::Op::kFlush, replaced);
+  ASSERT_GE(flushed, 0);
+  EXPECT_GT(flushed, LastCall(fault::Op::kWrite, replaced));
 }
 
 }  // namespace

@@ -26,6 +26,7 @@ Converter::Converter() {
 Converter::~Converter() {
   CloseLoggerFile();
   CloseCsvReader();
+  ForgetCsvReadId();
   CloseOutputFile();
   INIFileDelete();
 }
@@ -54,6 +55,7 @@ ResultCode Converter::Proc(const char* inputPath, const char* destPath, int32_t 
   // Clean-up always runs; its own failures are not reported.
   CloseLoggerFile();
   CloseCsvReader();
+  ForgetCsvReadId();
   CloseOutputFile();
   if (outputPath[0] != '\0') {
     // A temporary merge file left behind is removed, unless a failed commit

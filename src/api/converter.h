@@ -85,6 +85,7 @@ class Converter {
   ResultCode OpenCsvReader(const char* baseName);
   ResultCode ReadCsvLine(char* destination);  // kReadLineSize bytes
   void CloseCsvReader();
+  void ForgetCsvReadId();  // releases csvReadId
   ResultCode CreateOutputFile(const char* baseName);
   ResultCode WriteOutputText(const char* text);
   ResultCode WriteOutputBytes(const char* text, size_t length);
@@ -184,6 +185,9 @@ class Converter {
 
   // ---- CSV line reader ----------------------------------------------------
   platform::FileHandle csvReadHandle;
+  // The identity of the file csvReadPath led to when it was opened.
+  platform::FileId csvReadId;
+  bool csvReadIdKnown;
   uint8_t csvReadBuffer[kBlockSize];
 
   // ---- Block output -------------------------------------------------------

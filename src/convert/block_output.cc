@@ -38,6 +38,14 @@ bool IsDataLine(const char* line) {
   return colon != nullptr && colon - line == 13;
 }
 
+// A line of nothing but blanks and its line end: it carries no data.
+bool IsEmptyLine(const char* line) {
+  for (; *line != '\0'; ++line) {
+    if (*line != '\r' && *line != '\n' && *line != ' ' && *line != '\t') return false;
+  }
+  return true;
+}
+
 bool EndsWithLineFeed(const char* text) {
   size_t length = std::strlen(text);
   return length > 0 && text[length - 1] == '\n';
@@ -179,9 +187,19 @@ ResultCode Converter::WriteExistingPairIfChanged() {
 // Reads the unit line that follows a header line of the existing file. The
 // text is taken whatever it holds, also when it arrives with the end of the
 // file; a file that ends right after its header line has an empty unit line.
+// A data line there is no unit line: the section has an empty one, and the
+// line is held to be placed like every other data line (taken as the unit
+// line, it would make every later merge write the section again).
 ResultCode Converter::ReadExistingUnitLine(ResultCode* readResult) {
   *readResult = ReadCsvLine(lineBuffer);
   if (*readResult == kLineReadFailed) return kLineReadFailed;
+  if (IsDataLine(lineBuffer)) {
+    const size_t length = std::strlen(lineBuffer);
+    if (length >= kLineFieldSize) return kLineReadFailed;
+    existingUnitLine[0] = '\0';
+    std::memcpy(heldLine, lineBuffer, length + 1);
+    return kOk;
+  }
   if (!CopyColumnLine(existingUnitLine, lineBuffer)) return kLineReadFailed;
   return kOk;
 }
@@ -288,10 +306,14 @@ ResultCode Converter::PlaceRowInMerge(RowBuffer* row) {
       if (result != kOk) return result;
       result = WriteExistingPairIfChanged();
       if (result != kOk) return result;
-      if (read == kEndOfInput || unitRead == kEndOfInput) break;
+      if (read == kEndOfInput || (unitRead == kEndOfInput && heldLine[0] == '\0')) break;
       continue;
     }
-    if (!IsDataLine(lineBuffer)) {  // blank lines and stray text are dropped
+    if (!IsDataLine(lineBuffer)) {
+      // Empty lines are dropped. Any other line in a form this reader does
+      // not know (a date re-saved in another form, a note, a quoted text)
+      // would be lost: the merge stops and the file stays as it was.
+      if (!IsEmptyLine(lineBuffer)) return kLineReadFailed;
       if (read == kEndOfInput) break;
       continue;
     }

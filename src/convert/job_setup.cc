@@ -34,8 +34,11 @@ bool IsFolder(const char* path) {
   return platform::PathKindOf(path) == platform::PathKind::kFolder;
 }
 
-// Makes path a folder unless it is one already.
-bool EnsureFolder(const char* path) { return IsFolder(path) || platform::FolderCreate(path); }
+// Makes path a folder unless it is one already. A creation that fails
+// because another run made the folder in the meantime has what it wanted.
+bool EnsureFolder(const char* path) {
+  return IsFolder(path) || platform::FolderCreate(path) || IsFolder(path);
+}
 
 }  // namespace
 

@@ -20,12 +20,21 @@ void Converter::CloseCsvReader() {
   csvReadHandle = platform::kNoFile;
 }
 
+void Converter::ForgetCsvReadId() {
+  if (csvReadIdKnown) platform::FileIdRelease(&csvReadId);
+  csvReadIdKnown = false;
+}
+
 ResultCode Converter::OpenCsvReader(const char* baseName) {
   CloseCsvReader();
+  ForgetCsvReadId();
   MakeCsvPath(baseName, csvReadPath);
   if (csvReadPath[0] == '\0') return kCsvOpenFailed;
   csvReadHandle = platform::FileOpenRead(csvReadPath);
   if (csvReadHandle == platform::kNoFile) return kCsvOpenFailed;
+  // The commit puts the merged file in place only while the name still
+  // leads to this very file.
+  csvReadIdKnown = platform::FileIdOf(csvReadHandle, &csvReadId);
   csvReadRemaining = 0;
   return kOk;
 }

@@ -60,7 +60,32 @@ int32_t Converter::INIFileEntryFind(const char* iniPath, const char* csvPath) {
   return count + 1;
 }
 
+namespace {
+
+// Holds the lock of the listings' folder for one lookup and its rewrite, so
+// that two runs of one batch never both read a listing and then each write
+// it without the other's entry.
+class ListingLock {
+ public:
+  explicit ListingLock(const char* workFolder) {
+    char anyListing[kPathSize];
+    MakeIniPath(anyListing, workFolder, false, 1, 0);
+    lock_ = anyListing[0] != '\0' ? platform::ProfileLockFolderOf(anyListing) : platform::kNoFile;
+  }
+  ~ListingLock() {
+    if (lock_ != platform::kNoFile) platform::ProfileUnlockFolder(lock_);
+  }
+  ListingLock(const ListingLock&) = delete;
+  ListingLock& operator=(const ListingLock&) = delete;
+
+ private:
+  platform::FileHandle lock_;
+};
+
+}  // namespace
+
 int32_t Converter::INIFileEntryAdd(const char* csvPath, const LoggerTimestamp& timestamp) {
+  ListingLock lock(workFolder);
   char iniPath[kPathSize];
   // Under direct output one file takes the rows of every day: it is listed
   // when any INI file of the batch lists it.

@@ -58,8 +58,11 @@ ResultCode Converter::CreateOutputFile(const char* baseName) {
   if (outputPath[0] == '\0') return failure;  // the path does not fit
   // A new CSV file never empties a file that is there after all (one that
   // appeared meanwhile, or that could not be seen): that would lose its rows.
-  // A temporary file left behind by an earlier run is emptied and reused.
-  outputHandle = newFile ? platform::FileCreateNew(outputPath) : platform::FileCreate(outputPath);
+  // A temporary file left behind by an earlier run is removed and made anew,
+  // so that a hard link planted at its name never carries the merge into
+  // another file.
+  outputHandle =
+      newFile ? platform::FileCreateNew(outputPath) : platform::FileCreateFresh(outputPath);
   if (outputHandle == platform::kNoFile) return failure;
   return kOk;
 }
@@ -172,17 +175,27 @@ ResultCode Converter::CommitOutputFile() {
   // One atomic step: at every moment the CSV file is either its old or its
   // new complete contents. A temporary file still open is renamed before it
   // is let go, so that no other run can empty it in between.
+  // The merge holds the rows of the file it read: it replaces that file
+  // only. Another run may have deleted or rewritten the CSV file while this
+  // one waited; its rows must not be lost.
   bool replaced;
+  platform::ReplaceTarget found = platform::ReplaceTarget::kExpected;
   if (outputHandle != platform::kNoFile) {
-    replaced = platform::FileCloseReplacing(outputHandle, outputPath, csvReadPath);
+    replaced = platform::FileCloseReplacing(outputHandle, outputPath, csvReadPath,
+                                            csvReadIdKnown ? &csvReadId : nullptr, &found);
     outputHandle = platform::kNoFile;
     outputPending = 0;
   } else {
     replaced = platform::FileRenameReplace(outputPath, csvReadPath);
   }
+  if (!replaced && found == platform::ReplaceTarget::kOtherFile) {
+    // Another file has the name now, with the rows its run wrote; this
+    // job's rows are still in its logger file. The temporary file goes.
+    return kRenameFailed;
+  }
   if (!replaced) {
-    // The CSV file is as it was; this job's rows are only in the temporary
-    // file, which the clean-up after the job must keep.
+    // The CSV file is as it was, or gone with the rows of the file read
+    // only in the temporary file: the clean-up after the job keeps it.
     keepOutputFile = true;
     return kRenameFailed;
   }

@@ -32,6 +32,26 @@ FileHandle FileCreate(const char* path);
 // exists at path already: an existing file is never emptied.
 FileHandle FileCreateNew(const char* path);
 
+// Creates a file for writing that can only be a new one: a regular file
+// left at path (a hard link to another file included) is removed first, so
+// that nothing it shares its contents with is ever written. Fails, leaving
+// things as they are, while another open holds the file at path, when
+// anything but a regular file is there (a folder, a symbolic link), and
+// when something takes the name between the removal and the creation.
+FileHandle FileCreateFresh(const char* path);
+
+// The identity of an open file: two opens of the same file give equal
+// values. Until FileIdRelease no other file can come to have it, even once
+// `file` is closed and the file deleted (on POSIX a second open, without any
+// lock, keeps the file from being reused; Windows never reuses one).
+struct FileId {
+  uint64_t volume;
+  uint64_t index;
+  FileHandle pin;
+};
+bool FileIdOf(FileHandle file, FileId* id);
+void FileIdRelease(FileId* id);
+
 // Reads up to size bytes. Returns false on failure; *got is the number of
 // bytes delivered in either case (0 at the end of the file). A failing read
 // may still report bytes delivered.
@@ -68,10 +88,22 @@ bool FileRenameNoReplace(const char* from, const char* to);
 // while another program holds `to` open; `to` is then unchanged.
 bool FileRenameReplace(const char* from, const char* to);
 
+// What FileCloseReplacing found at `to` when it was given the file expected
+// there.
+enum class ReplaceTarget { kExpected, kOtherFile, kMissing };
+
 // Like FileRenameReplace for `from`, which is open as `file` (for writing,
-// by FileCreate): the name changes while the file is still held, so nobody
-// can take `from` in between; then `file` is closed, also on failure.
-bool FileCloseReplacing(FileHandle file, const char* from, const char* to);
+// by FileCreate or FileCreateFresh): the name changes while the file is
+// still held, so nobody can take `from` in between; then `file` is closed,
+// also on failure. Before it takes the name, `file` gets the permission bits
+// of the file at `to` and, where the process may give it, its owner.
+// With expected, `to` is replaced only while it names that very file: on
+// POSIX `to` is held from the check to the rename, so that no other run of
+// this library can put another file there in between; on Windows it is
+// checked just before the move. Otherwise nothing is renamed, the result is
+// false and *found (when given) tells what was there.
+bool FileCloseReplacing(FileHandle file, const char* from, const char* to,
+                        const FileId* expected = nullptr, ReplaceTarget* found = nullptr);
 
 // True while another program holds the file at path open, so that deleting
 // or replacing it would fail for that reason. False for a missing path and
@@ -128,6 +160,17 @@ bool ProfileWriteString(const char* section, const char* key, const char* value,
 // failure stops at the key that failed.
 bool ProfileWriteStrings(const char* section, const char* const* keys, const char* const* values,
                          int count, const char* file);
+
+// Makes the read-modify-write of the listings in the folder of file
+// exclusive between processes: from ProfileLockFolderOf to
+// ProfileUnlockFolder, no other caller gets the lock of that folder; it
+// waits for the holder. On POSIX the lock is held on the folder itself,
+// which no rewrite replaces; on Windows it is a mutex named after the
+// folder, which excludes the processes of one logon session on one machine.
+// Returns kNoFile when no lock could be taken (a missing folder, or a
+// system that refuses it); the caller goes on without.
+FileHandle ProfileLockFolderOf(const char* file);
+void ProfileUnlockFolder(FileHandle lock);
 
 // On POSIX the two writes above put the new text on the disk before it takes
 // the file's name; the folder entry of that name reaches the disk here, once

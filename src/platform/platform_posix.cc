@@ -200,6 +200,59 @@ FileHandle FileCreateNew(const char* path) {
   return fd;
 }
 
+FileHandle FileCreateFresh(const char* path) {
+  if (RAVELO_INJECTED_FAILURE(kCreate, nullptr)) return kNoFile;
+  char p[kSystemPathSize];
+  if (!SystemPath(path, p)) return kNoFile;
+  struct stat st;
+  if (lstat(p, &st) == 0) {
+    // Only a regular file is removed; a hard link loses just this name.
+    if (!S_ISREG(st.st_mode)) return kNoFile;
+    int held = -1;
+    if (!LockForRemoval(p, &held)) return kNoFile;
+    const bool removed = unlink(p) == 0;
+    CloseFd(held);
+    if (!removed) return kNoFile;
+  }
+  int fd = open(p, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+  if (fd < 0) return kNoFile;
+  // Until the lock is taken another run could remove the new file; a file
+  // that lost its name is not the one at path.
+  if (!LockWholeFile(fd, F_WRLCK) || !StillNamed(fd, p)) {
+    close(fd);
+    return kNoFile;
+  }
+  return fd;
+}
+
+bool FileIdOf(FileHandle file, FileId* id) {
+  struct stat st;
+  const int fd = FdOf(file);
+  if (id == nullptr || fd < 0 || fstat(fd, &st) != 0) return false;
+  id->volume = static_cast<uint64_t>(st.st_dev);
+  id->index = static_cast<uint64_t>(st.st_ino);
+  // A file number is given again as soon as its file is gone: an open of
+  // its own (not sharing the lock of `file`) keeps it.
+  char self[64];
+  snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
+  // Without it (no /proc) the identity is still checked, only less surely.
+  int pin = open(self, O_RDONLY | O_CLOEXEC);
+  struct stat pinned;
+  if (pin >= 0 && (fstat(pin, &pinned) != 0 || pinned.st_dev != st.st_dev ||
+                   pinned.st_ino != st.st_ino)) {
+    close(pin);
+    pin = -1;
+  }
+  id->pin = pin < 0 ? kNoFile : pin;
+  return true;
+}
+
+void FileIdRelease(FileId* id) {
+  if (id == nullptr) return;
+  CloseFd(FdOf(id->pin));
+  id->pin = kNoFile;
+}
+
 namespace {
 
 // Reads until size bytes or the end of the file; *got counts what arrived.
@@ -368,8 +421,30 @@ bool FileRenameReplace(const char* from, const char* to) {
   return ok;
 }
 
-bool FileCloseReplacing(FileHandle file, const char* from, const char* to) {
+namespace {
+
+// The replacement gets the owner (where the process may give it; a change of
+// owner can clear set-id bits, so it comes first) and the permission bits of
+// the file it replaces.
+void TakeAccessOf(int fd, const struct stat& replaced) {
+  struct stat own;
+  if (fstat(fd, &own) != 0) return;
+  if (own.st_uid != replaced.st_uid || own.st_gid != replaced.st_gid) {
+    if (fchown(fd, replaced.st_uid, replaced.st_gid) != 0) {
+      (void)!fchown(fd, static_cast<uid_t>(-1), replaced.st_gid);  // the group alone
+    }
+  }
+  fchmod(fd, replaced.st_mode & 07777);
+}
+
+}  // namespace
+
+bool FileCloseReplacing(FileHandle file, const char* from, const char* to,
+                        const FileId* expected, ReplaceTarget* found) {
   const int fromFd = FdOf(file);
+  ReplaceTarget ignored;
+  if (found == nullptr) found = &ignored;
+  *found = ReplaceTarget::kExpected;
   if (RAVELO_INJECTED_FAILURE(kRenameReplace, nullptr)) {
     CloseFd(fromFd);
     return false;
@@ -379,7 +454,25 @@ bool FileCloseReplacing(FileHandle file, const char* from, const char* to) {
   bool ok = SystemPath(from, f) && SystemPath(to, t);
   int toFd = -1;
   struct stat st;
-  if (ok && lstat(t, &st) == 0) ok = LockForRemoval(t, &toFd);
+  const bool present = ok && lstat(t, &st) == 0;
+  // The lock on `to` keeps other runs from removing or replacing it until
+  // the rename is done.
+  if (present) ok = LockForRemoval(t, &toFd);
+  // What `to` leads to: the locked file, or what a symbolic link there
+  // points to.
+  struct stat target;
+  const bool hasTarget = present && ok && (toFd >= 0 ? fstat(toFd, &target) : stat(t, &target)) == 0;
+  if (ok && expected != nullptr) {
+    if (!present) {
+      *found = ReplaceTarget::kMissing;
+      ok = false;
+    } else if (!hasTarget || static_cast<uint64_t>(target.st_dev) != expected->volume ||
+               static_cast<uint64_t>(target.st_ino) != expected->index) {
+      *found = ReplaceTarget::kOtherFile;
+      ok = false;
+    }
+  }
+  if (ok && hasTarget && fromFd >= 0 && S_ISREG(target.st_mode)) TakeAccessOf(fromFd, target);
   // Our own lock on `from` keeps everybody else out until it has its new name.
   if (ok) ok = rename(f, t) == 0;
   CloseFd(toFd);

@@ -64,6 +64,43 @@ FileHandle FileCreateNew(const char* path) {
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
+FileHandle FileCreateFresh(const char* path) {
+  if (Injected(fault::Op::kCreate)) return kNoFile;
+  DWORD attributes = GetFileAttributesA(path);
+  if (attributes != INVALID_FILE_ATTRIBUTES) {
+    // Only a plain file is removed; a hard link loses just this name. The
+    // removal fails while another program holds the file.
+    if ((attributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0 ||
+        !DeleteFileA(path)) {
+      return kNoFile;
+    }
+  }
+  return FromHandle(CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+namespace {
+
+bool IdOfHandle(HANDLE handle, FileId* id) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (id == nullptr || !GetFileInformationByHandle(handle, &info)) return false;
+  id->volume = info.dwVolumeSerialNumber;
+  id->index = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+  return true;
+}
+
+}  // namespace
+
+bool FileIdOf(FileHandle file, FileId* id) {
+  if (id != nullptr) id->pin = kNoFile;
+  // The file index carries a sequence number: it is never given again.
+  return file != kNoFile && IdOfHandle(ToHandle(file), id);
+}
+
+void FileIdRelease(FileId* id) {
+  if (id != nullptr) id->pin = kNoFile;
+}
+
 bool FileRead(FileHandle file, void* buffer, uint32_t size, uint32_t* got) {
   *got = 0;
   int32_t partial = -1;
@@ -147,10 +184,35 @@ bool FileRenameReplace(const char* from, const char* to) {
   return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
 }
 
-bool FileCloseReplacing(FileHandle file, const char* from, const char* to) {
+bool FileCloseReplacing(FileHandle file, const char* from, const char* to,
+                        const FileId* expected, ReplaceTarget* found) {
+  ReplaceTarget ignored;
+  if (found == nullptr) found = &ignored;
+  *found = ReplaceTarget::kExpected;
   // The file was opened without delete sharing, so it must be closed before
-  // it can be moved.
+  // it can be moved. The new file has the permissions its folder gives.
   if (file != kNoFile) CloseHandle(ToHandle(file));
+  if (expected != nullptr) {
+    HANDLE target = CreateFileA(to, FILE_READ_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (target == INVALID_HANDLE_VALUE) {
+      const DWORD error = GetLastError();
+      if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+        *found = ReplaceTarget::kMissing;
+        return false;
+      }
+    } else {
+      FileId id;
+      const bool same = IdOfHandle(target, &id) && id.volume == expected->volume &&
+                        id.index == expected->index;
+      CloseHandle(target);
+      if (!same) {
+        *found = ReplaceTarget::kOtherFile;
+        return false;
+      }
+    }
+  }
   return FileRenameReplace(from, to);
 }
 
@@ -244,6 +306,44 @@ bool ProfileWriteStrings(const char* section, const char* const* keys, const cha
     if (!ProfileWriteString(section, keys[i], values[i], file)) return false;
   }
   return true;
+}
+
+FileHandle ProfileLockFolderOf(const char* file) {
+  // The private-profile services take no lock of their own. A folder cannot
+  // be locked as a file can; a mutex named after the folder's full path (in
+  // upper case, as the file system compares names) stands for it. Its name
+  // lives in the logon session: runs in other sessions, or on other
+  // machines sharing the folder, are not excluded.
+  if (file == nullptr) return kNoFile;
+  char full[MAX_PATH];
+  char* namePart = nullptr;
+  const DWORD length = GetFullPathNameA(file, sizeof full, full, &namePart);
+  if (length == 0 || length >= sizeof full || namePart == nullptr) return kNoFile;
+  uint64_t hash = 14695981039346656037ull;  // FNV-1a over the folder's path
+  for (const char* c = full; c < namePart; ++c) {
+    unsigned char b = static_cast<unsigned char>(*c);
+    if (b >= 'a' && b <= 'z') b = static_cast<unsigned char>(b - 'a' + 'A');
+    if (b == '/') b = '\\';
+    hash = (hash ^ b) * 1099511628211ull;
+  }
+  char name[64];
+  std::snprintf(name, sizeof name, "Local\\RaveloListings.%016llx",
+                static_cast<unsigned long long>(hash));
+  HANDLE mutex = CreateMutexA(nullptr, FALSE, name);
+  if (mutex == nullptr) return kNoFile;
+  // A holder that died leaves the mutex abandoned: it is then ours.
+  const DWORD waited = WaitForSingleObject(mutex, INFINITE);
+  if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) {
+    CloseHandle(mutex);
+    return kNoFile;
+  }
+  return reinterpret_cast<FileHandle>(mutex);
+}
+
+void ProfileUnlockFolder(FileHandle lock) {
+  if (lock == kNoFile) return;
+  ReleaseMutex(ToHandle(lock));
+  CloseHandle(ToHandle(lock));
 }
 
 void ProfileFlushWrites() {

@@ -24,6 +24,7 @@
 #include <fcntl.h>
 #include <pthread.h>
 #include <stdio.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -549,6 +550,37 @@ bool ProfileWriteStrings(const char* section, const char* const* keys, const cha
                          int count, const char* file) {
   if (RAVELO_INJECTED_FAILURE(kProfileWrite)) return false;
   return WriteProfile(section, keys, values, count, file);
+}
+
+FileHandle ProfileLockFolderOf(const char* file) {
+  char p[kSystemPathSize];
+  if (!SystemPath(file, p)) return kNoFile;
+  char* slash = strrchr(p, '/');
+  if (slash == nullptr) {
+    p[0] = '.';
+    p[1] = '\0';
+  } else if (slash == p) {
+    p[1] = '\0';  // a file in the root folder
+  } else {
+    *slash = '\0';
+  }
+  // The folder is never replaced, unlike the files in it, which every
+  // rewrite renames over. Its lock belongs to this open alone, so two
+  // openers in one process exclude each other too, and it goes with the
+  // process if that dies.
+  int fd = open(p, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return kNoFile;
+  while (flock(fd, LOCK_EX) != 0) {
+    if (errno != EINTR) {
+      close(fd);
+      return kNoFile;
+    }
+  }
+  return fd;
+}
+
+void ProfileUnlockFolder(FileHandle lock) {
+  if (lock >= 0 && lock <= 0x7fffffff) close(static_cast<int>(lock));  // the lock goes with it
 }
 
 void ProfileFlushWrites() {

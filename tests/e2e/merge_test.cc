@@ -1,6 +1,8 @@
 // Merges into existing CSV files and batches of jobs under both creation
 // methods.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "e2e_util.h"
 
@@ -106,13 +108,47 @@ TEST_F(Merge, ALastLineWithoutLineEndIsEndedBeforeMoreText) {
                         "2024/05/01,12:00:00,+0000.3");
 }
 
-TEST_F(Merge, JunkIsDroppedWhilePlacingAndCopiedWhenCarriedOver) {
-  Existing(Lead() + h1 + Line("junk") + Line("2024/05/01,10:00:00,+0000.1") + Line("") +
+TEST_F(Merge, EmptyLinesAreDroppedWhilePlacingAndEverythingIsCopiedWhenCarriedOver) {
+  Existing(Lead() + h1 + Line("2024/05/01,10:00:00,+0000.1") + Line("") + Line(" \t") +
            Line("2024/05/01,10:40:00,+0000.4") + Line("tail junk") + Line(""));
   ASSERT_EQ(Convert({At(10, 20, 2)}), 0);
   EXPECT_EQ(File(), Lead() + h1 + Line("2024/05/01,10:00:00,+0000.1") +
                         Line("2024/05/01,10:20:00,+0000.2") +
                         Line("2024/05/01,10:40:00,+0000.4") + Line("tail junk") + Line(""));
+}
+
+TEST_F(Merge, ALineInAFormTheReaderDoesNotKnowLeavesTheFileAsItWas) {
+  // Met while placing the rows, such a line would be lost.
+  for (const char* unknown : {"2024/5/1,9:10:00", "2024/5/1,10:10:00,+0000.5", "# a note",
+                              "\"2024/05/01,09:00:00\",+0000.5", "junk"}) {
+    SCOPED_TRACE(unknown);
+    std::string text = Lead() + h1 + Line(unknown) + Line("2024/05/01,10:00:00,+0000.1");
+    Existing(text);
+    EXPECT_EQ(Convert({At(10, 20, 2)}), 26);
+    EXPECT_EQ(File(), text);
+    EXPECT_FALSE(TmpLeft());
+  }
+}
+
+TEST_F(Merge, ADataLineRightAfterAHeaderLineIsADataLine) {
+  // The section has no unit line; its data lines keep their places, and
+  // merging the same rows again changes nothing.
+  const std::string header = h1.substr(0, h1.find("\r\n") + 2);
+  Existing(Lead() + header + Line("2024/05/01,10:00:00,+0000.1") +
+           Line("2024/05/01,10:40:00,+0000.4"));
+  ASSERT_EQ(Convert({At(10, 20, 2)}), 0);
+  const std::string merged = Lead() + header + Line("2024/05/01,10:00:00,+0000.1") + h1 +
+                             Line("2024/05/01,10:20:00,+0000.2") + header +
+                             Line("2024/05/01,10:40:00,+0000.4");
+  EXPECT_EQ(File(), merged);
+  ASSERT_EQ(Convert({At(10, 20, 2)}), 0);
+  EXPECT_EQ(File(), merged);
+
+  // Also when that data line is the file's last, and later than the row.
+  Existing(Lead() + header + "2024/05/01,10:40:00,+0000.4");
+  ASSERT_EQ(Convert({At(10, 20, 2)}), 0);
+  EXPECT_EQ(File(), Lead() + header + h1 + Line("2024/05/01,10:20:00,+0000.2") + header +
+                        "2024/05/01,10:40:00,+0000.4");
 }
 
 TEST_F(Merge, AllExistingLinesBeforeTheRowsAreCopiedFirst) {
@@ -181,7 +217,7 @@ TEST_F(Merge, AFileWithAZeroByteIsLeftAsItWas) {
   }
 }
 
-TEST_F(Merge, ALeftoverTemporaryFileIsEmptiedAndUsed) {
+TEST_F(Merge, ALeftoverTemporaryFileIsRemovedAndMadeAnew) {
   Existing(Lead() + h1 + Line("2024/05/01,10:00:00,+0000.1"));
   WriteAll(dayFolder + "/LOG_20240501.TMP", "left behind by a crash");
   ASSERT_EQ(Convert({At(11, 0, 2)}), 0);
@@ -248,6 +284,39 @@ TEST_F(Merge, FilesAreNeverWrittenThroughAPlantedLink) {
   fs::create_symlink(absent, dayFolder + "/LOG_20240502.CSV");
   EXPECT_EQ(Convert({At(11, 0, 2, false, 2)}), 22);
   EXPECT_FALSE(fs::exists(absent));
+  // A hard link at the temporary file's name loses that name; the merge
+  // goes into a new file of its own.
+  fs::create_hard_link(victim, dayFolder + "/LOG_20240501.TMP");
+  ASSERT_EQ(Convert({At(11, 0, 2)}), 0);
+  EXPECT_EQ(ReadAll(victim), "precious");
+  EXPECT_EQ(fs::hard_link_count(victim), 1u);
+  EXPECT_EQ(fs::hard_link_count(dayFolder + "/LOG_20240501.CSV"), 1u);
+  EXPECT_EQ(File(), Lead() + h1 + Line("2024/05/01,10:00:00,+0000.1") +
+                        Line("2024/05/01,11:00:00,+0000.2"));
+}
+
+TEST_F(Merge, AMergedFileKeepsThePermissionsAndOwnerOfTheFileItReplaces) {
+  const std::string path = dayFolder + "/LOG_20240501.CSV";
+  for (mode_t mode : {0600, 0640, 0444}) {
+    SCOPED_TRACE(mode);
+    Existing(Lead() + h1 + Line("2024/05/01,10:00:00,+0000.1"));
+    ASSERT_EQ(chmod(path.c_str(), mode), 0);
+    // Another owner can be given only with the right to do so.
+    const bool mayChown = geteuid() == 0;
+    if (mayChown) {
+      ASSERT_EQ(chown(path.c_str(), 4321, 4322), 0);
+    }
+    ASSERT_EQ(Convert({At(11, 0, 2)}), 0);
+    struct stat st;
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, mode);
+    if (mayChown) {
+      EXPECT_EQ(st.st_uid, 4321u);
+      EXPECT_EQ(st.st_gid, 4322u);
+    }
+    EXPECT_NE(File().find("2024/05/01,11:00:00,+0000.2"), std::string::npos);
+    fs::remove(path);
+  }
 }
 
 }  // namespace

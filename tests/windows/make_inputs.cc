@@ -159,7 +159,7 @@ Writer BadDirection() {
 }
 
 // An existing day file for LOG_0001's first day, as another program might
-// have left it: an equal timestamp, one in between, a stray line and a line
+// have left it: an equal timestamp, one in between, an empty line and a line
 // later than every row.
 std::vector<uint8_t> ExistingCsv() {
   const char* volt = ",\x93\x64\x88\xB3";  // ",voltage" in code page 932
@@ -169,7 +169,7 @@ std::vector<uint8_t> ExistingCsv() {
   t += "2024/01/31,19:00:00,+0001.0\r\n";
   t += "2024/01/31,21:00:00,+0002.0\r\n";
   t += "2024/01/31,21:30:00,+0003.0\r\n";
-  t += "stray text\r\n";
+  t += "\r\n";
   t += "2024/01/31,23:59:59,+0004.0\r\n";
   return std::vector<uint8_t>(t.begin(), t.end());
 }

@@ -201,6 +201,67 @@ void Profiles() {
         "a write into a missing folder fails");
 }
 
+// Commits of merged files: the temporary file is always a new one, and it
+// replaces only the file that was read.
+void Replacements() {
+  std::string csv = Path("r.csv"), tmp = Path("r.tmp"), other = Path("r.other");
+  Check(WriteText(csv, "old rows") && WriteText(tmp, "left behind"), "a file and a leftover");
+  p::FileHandle w = p::FileCreateFresh(tmp.c_str());
+  Check(w != p::kNoFile, "a fresh file over a leftover");
+  Check(p::FileCreateFresh(tmp.c_str()) == p::kNoFile, "no fresh file while it is held");
+  Check(p::FileCreateFresh(Path("sub").c_str()) == p::kNoFile, "a folder is never removed");
+
+  p::FileHandle r = p::FileOpenRead(csv.c_str());
+  p::FileId read = {}, again = {};
+  p::FileHandle r2 = p::FileOpenRead(csv.c_str());
+  Check(p::FileIdOf(r, &read) && p::FileIdOf(r2, &again) && read.volume == again.volume &&
+            read.index == again.index,
+        "two opens of one file have one identity");
+  p::FileIdRelease(&again);
+  p::FileClose(r2);
+  p::FileClose(r);
+
+  // Another file at the name: nothing is renamed.
+  Check(WriteText(other, "other rows") && p::FileRenameReplace(other.c_str(), csv.c_str()),
+        "another file takes the name");
+  uint32_t written = 0;
+  Check(p::FileWrite(w, "merged", 6, &written) && written == 6, "write the merged text");
+  p::ReplaceTarget found = p::ReplaceTarget::kExpected;
+  Check(!p::FileCloseReplacing(w, tmp.c_str(), csv.c_str(), &read, &found) &&
+            found == p::ReplaceTarget::kOtherFile && Contents(csv) == "other rows" &&
+            Contents(tmp) == "merged",
+        "no commit over another file");
+
+  // The file read still at the name: replaced.
+  r = p::FileOpenRead(csv.c_str());
+  p::FileId now = {};
+  Check(p::FileIdOf(r, &now), "the identity of the file at the name");
+  p::FileClose(r);
+  w = p::FileCreateFresh(tmp.c_str());
+  Check(p::FileWrite(w, "merged", 6, &written) &&
+            p::FileCloseReplacing(w, tmp.c_str(), csv.c_str(), &now, &found) &&
+            Contents(csv) == "merged" && p::PathKindOf(tmp.c_str()) == p::PathKind::kNone,
+        "a commit over the file read");
+  p::FileIdRelease(&now);
+  p::FileIdRelease(&read);
+
+  // Nothing at the name.
+  Check(p::FileRemove(csv.c_str()), "the file is deleted");
+  w = p::FileCreateFresh(tmp.c_str());
+  Check(!p::FileCloseReplacing(w, tmp.c_str(), csv.c_str(), &now, &found) &&
+            found == p::ReplaceTarget::kMissing && Contents(tmp) == "",
+        "no commit where the file read is gone");
+  p::FileRemove(tmp.c_str());
+
+  // The lock of the listings' folder can be taken again once let go.
+  p::FileHandle lock = p::ProfileLockFolderOf(Path("x.ini").c_str());
+  Check(lock != p::kNoFile, "lock the listings' folder");
+  p::ProfileUnlockFolder(lock);
+  lock = p::ProfileLockFolderOf(Path("x.ini").c_str());
+  Check(lock != p::kNoFile, "lock it again");
+  p::ProfileUnlockFolder(lock);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -213,6 +274,7 @@ int main(int argc, char** argv) {
   if (!transcript) return 2;
   Files();
   Profiles();
+  Replacements();
   std::fclose(transcript);
   std::printf("%d passed, %d failed\n", passed, failed);
   return failed == 0 ? 0 : 1;
