@@ -18,6 +18,8 @@ const char kMainHelp[] =
     "  info FILE.Q38                    show what a logger file holds and the problems\n"
     "                                   a conversion would meet; writes nothing\n"
     "  sample OUT.Q38                   write a synthetic weather-station recording\n"
+    "  export SOURCE... [-o FILE]       write the rows of CSV files (or folders of\n"
+    "                                   them) as one UTF-8 table for analysis\n"
     "  help [COMMAND]                   show this text or the help of a command\n"
     "\n"
     "Run 'ravelo COMMAND --help' for the options of a command.\n"
@@ -34,6 +36,7 @@ int Dispatch(const char* command, int argc, char** argv) {
   if (std::strcmp(command, "convert") == 0) return ravelo::cli::RunConvert(argc, argv);
   if (std::strcmp(command, "info") == 0) return ravelo::cli::RunInfo(argc, argv);
   if (std::strcmp(command, "sample") == 0) return ravelo::cli::RunSample(argc, argv);
+  if (std::strcmp(command, "export") == 0) return ravelo::cli::RunExport(argc, argv);
   std::fprintf(stderr, "ravelo: unknown command '%s'\nTry 'ravelo --help'.\n", command);
   return ravelo::cli::kExitUsage;
 }
