@@ -221,6 +221,35 @@ std::string Utf8Of(Cp932ToUtf8& converter, const std::string& cp932) {
   return out;
 }
 
+// The bytes of a file name as UTF-8: valid sequences as they are, any other
+// byte as U+FFFD.
+std::string ValidUtf8(const std::string& bytes) {
+  std::string out;
+  const size_t n = bytes.size();
+  for (size_t i = 0; i < n;) {
+    const unsigned char c = static_cast<unsigned char>(bytes[i]);
+    size_t len = c < 0x80 ? 1 : c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3
+                 : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
+    bool ok = len > 0 && i + len <= n;
+    for (size_t k = 1; ok && k < len; ++k) {
+      ok = (static_cast<unsigned char>(bytes[i + k]) & 0xC0) == 0x80;
+    }
+    if (ok && len >= 3) {
+      const unsigned char d = static_cast<unsigned char>(bytes[i + 1]);
+      ok = !(c == 0xE0 && d < 0xA0) && !(c == 0xED && d > 0x9F) && !(c == 0xF0 && d < 0x90) &&
+           !(c == 0xF4 && d > 0x8F);
+    }
+    if (ok) {
+      out.append(bytes, i, len);
+      i += len;
+    } else {
+      out.append("\xEF\xBF\xBD");  // U+FFFD
+      ++i;
+    }
+  }
+  return out;
+}
+
 std::string IsoStamp(const q38::Record& r) {
   char text[40];
   std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d", r.year, r.month, r.day,
@@ -328,7 +357,7 @@ int RunInfo(int argc, char** argv) {
     if (json) {
       Cp932ToUtf8 converter;
       std::string out = "{\n  \"path\": ";
-      AppendJsonString(Utf8Of(converter, path), &out);
+      AppendJsonString(ValidUtf8(path), &out);
       out += ",\n  \"size\": " + std::to_string(size);
       out += ",\n  \"dataStart\": " + (haveSizes ? std::to_string(dataStart) : "null");
       out += ",\n  \"dataEnd\": " + (haveSizes ? std::to_string(dataEnd) : "null");

@@ -43,6 +43,8 @@ def source_files(*sources):
             if not found:
                 raise FileNotFoundError(f"{source}: no *.CSV files below this folder")
             files += sorted(found, key=os.fsencode)
+        elif os.path.exists(source):
+            raise OSError(f"{source}: neither a file nor a folder")
         else:
             raise FileNotFoundError(f"{source}: no such file or folder")
     return files

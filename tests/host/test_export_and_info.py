@@ -280,13 +280,14 @@ class InfoTest(Tmp):
         self.assertEqual(info["problems"], [])
 
         t = (2024, 5, 1, 10, 0, 0)
-        path = write_logger(self.path("bad.Q38"), [(t, 4, 0, 100), (t, 99, 1, 5), (t, 21, 2, 0)],
+        path = write_logger(self.path("観測所.Q38"), [(t, 4, 0, 100), (t, 99, 1, 5), (t, 21, 2, 0)],
                             memos=["観測所".encode("cp932"), b"\x81"] + [b""] * 4)
         with open(path, "ab") as f:
             f.write(b"\1\2\3")  # beyond dataEnd: not read
         r = run(["info", "--json", path])
         self.assertEqual(r.returncode, 1)
         info = json.loads(r.stdout.decode("utf-8"))
+        self.assertEqual(info["path"], path)
         self.assertEqual(info["memos"][:2], ["観測所", "\ufffd"])
         codes = {p["code"]: p["count"] for p in info["problems"]}
         self.assertEqual((codes[19], codes[20]), (1, 1))
