@@ -93,8 +93,10 @@ def _value(field):
     if field == b"":
         return None
     text = field.decode("cp932")
-    if _NUMBER.match(text):
-        return float(text)
+    return float(text) if _NUMBER.match(text) else _text(text)
+
+
+def _text(text):
     if any(ord(c) < 0x20 or ord(c) == 0x7F for c in text):
         raise ValueError("control character")
     return text
@@ -135,13 +137,18 @@ def _file_rows(path):
             if len(fields) > len(columns):
                 raise SourceError(path, number, "the data line has more fields than its header line")
             values = {}
-            for name, field in zip(columns, fields):
-                try:
-                    value = _value(field)
-                except ValueError:
-                    raise SourceError(path, number, "a field is not code page 932 text") from None
-                if value is not None:
-                    values[name] = value
+            try:
+                if line.isascii():  # as the library writes them: numbers and compass points
+                    for name, field in zip(columns, line[20:].decode("ascii").split(",")):
+                        if field:
+                            values[name] = float(field) if _NUMBER.match(field) else _text(field)
+                else:
+                    for name, field in zip(columns, fields):
+                        value = _value(field)
+                        if value is not None:
+                            values[name] = value
+            except ValueError:
+                raise SourceError(path, number, "a field is not code page 932 text") from None
             yield Row(time, values)
         if header is not None:
             columns = _section(path, number, header, b"")

@@ -120,7 +120,7 @@ class PackageTest(unittest.TestCase):
         ravelo.convert(os.path.join(SAMPLES, "STATION_A1_2.Q38"), out, midnight_as_24=True)
         hand = self.path("hand.csv")
         with open(hand, "wb") as f:
-            f.write("date,time,風向,風向\n2024/06/09,10:00:00,a\"b,  7\n"
+            f.write("date,time,風向,風向\n2024/06/09,10:00:00,北\"b,  7\n"
                     "2024/06/09,24:00:00,,-0003.50\n".encode("cp932"))
         table = self.export(out, hand)
         header = table[0][1:]
