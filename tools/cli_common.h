@@ -16,6 +16,7 @@ inline constexpr int kExitSetup = 3;    // the run could not start (folders, bat
 int RunConvert(int argc, char** argv);  // argv[0] is the command name
 int RunInfo(int argc, char** argv);
 int RunSample(int argc, char** argv);
+int RunExport(int argc, char** argv);
 
 // Prints "ravelo CMD: TEXT" and a hint to the command's help on stderr;
 // returns kExitUsage.

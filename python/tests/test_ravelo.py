@@ -1,0 +1,201 @@
+"""Tests of the Python package. The library comes from RAVELO_LIBRARY (or the
+build folder), the `ravelo` program from RAVELO_CLI (or beside the library, in
+tools/); what the package does is compared with what the program does."""
+import csv
+import io
+import os
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+PACKAGE_ROOT = os.path.dirname(HERE)
+SOURCE = os.path.dirname(PACKAGE_ROOT)
+SAMPLES = os.path.join(SOURCE, "samples")
+sys.path.insert(0, PACKAGE_ROOT)
+
+import ravelo  # noqa: E402
+
+try:
+    LIBRARY = ravelo.library_path()
+except OSError:
+    LIBRARY = None
+CLI = os.environ.get("RAVELO_CLI") or (
+    os.path.join(os.path.dirname(LIBRARY), "tools", "ravelo") if LIBRARY else "")
+
+
+def write_logger(path, records):
+    head = bytearray(1024)
+    head[0:2] = b"Q8"
+    body = bytearray()
+    for (y, mo, d, h, mi, s), mode, channel, value in records:
+        bits = ((((((y - 2000) << 4 | mo) << 5 | d) << 5 | h) << 6 | mi) << 6 | s) << 7 | mode
+        body += bits.to_bytes(5, "big") + bytes([channel, value & 0xFF, value >> 8])
+    data = head + body
+    struct.pack_into("<II", data, 2, len(data), 1024)
+    with open(path, "wb") as f:
+        f.write(data)
+    return path
+
+
+def tree(folder):
+    """Every file below folder with its bytes."""
+    out = {}
+    for base, _, names in os.walk(folder):
+        for name in names:
+            path = os.path.join(base, name)
+            with open(path, "rb") as f:
+                out[os.path.relpath(path, folder)] = f.read()
+    return out
+
+
+@unittest.skipIf(LIBRARY is None, "libravelo.so not found (set RAVELO_LIBRARY)")
+class PackageTest(unittest.TestCase):
+    def setUp(self):
+        self.tmp = tempfile.mkdtemp(prefix="ravelo-python-test-")
+
+    def tearDown(self):
+        shutil.rmtree(self.tmp, ignore_errors=True)
+
+    def path(self, *parts):
+        return os.path.join(self.tmp, *parts)
+
+    def cli(self, *args):
+        if not os.path.exists(CLI):
+            self.skipTest(f"no ravelo program at {CLI!r}")
+        r = subprocess.run([CLI] + list(args), capture_output=True, timeout=120,
+                           env=dict(os.environ, LC_ALL="C.UTF-8"))
+        return r
+
+    def test_convert_writes_what_the_command_line_writes(self):
+        sample = os.path.join(SAMPLES, "STATION_A1.Q38")
+        for options, flags in (({}, []), ({"month": True}, ["--month"]),
+                               ({"direct": True}, ["--direct"]),
+                               ({"midnight_as_24": True}, ["--midnight-as-24"])):
+            mine, theirs = self.path("py", *flags), self.path("cli", *flags)
+            ravelo.convert(sample, mine, **options)
+            r = self.cli("convert", sample, "--out", theirs, *flags)
+            self.assertEqual(r.returncode, 0, r.stderr)
+            self.assertEqual(tree(mine), tree(theirs), flags)
+            self.assertTrue(tree(mine))
+        with self.assertRaises(ravelo.ConversionError) as e:
+            ravelo.convert(self.path("missing.Q38"), self.path("py"))
+        self.assertEqual(e.exception.code, 3)
+        self.assertEqual(e.exception.message, "Q38ファイルが存在しません。")
+        self.assertEqual(e.exception.description, "the logger file does not exist")
+        with self.assertRaises(ValueError):
+            ravelo.convert(self.path("a\\b_1.Q38"), self.path("py"))
+
+    def test_a_batch_in_work_dir_goes_on_across_calls_and_processes(self):
+        morning = write_logger(self.path("A_1.Q38"), [((2024, 5, 1, 10, 0, 0), 0, 0, 1)])
+        noon = write_logger(self.path("A_2.Q38"), [((2024, 5, 1, 12, 0, 0), 0, 0, 2)])
+        work = self.path("work")
+        os.mkdir(work)
+        # Each call in its own process: the batch's INI files must outlive it.
+        for logger in (morning, noon):
+            code = ("import sys, ravelo; ravelo.convert(sys.argv[1], sys.argv[2], replace=True, "
+                    "work_dir=sys.argv[3])")
+            r = subprocess.run([sys.executable, "-c", code, logger, self.path("batch"), work],
+                               capture_output=True, env=dict(os.environ, PYTHONPATH=PACKAGE_ROOT))
+            self.assertEqual(r.returncode, 0, r.stderr)
+        rows = [row.time.hour for row in ravelo.iter_rows(self.path("batch"))]
+        self.assertEqual(rows, [10, 12])  # the second call merged: same batch
+        self.assertTrue(os.listdir(work))
+        # Without work_dir every call is a batch of its own: replace replaces.
+        for logger in (morning, noon):
+            ravelo.convert(logger, self.path("single"), replace=True)
+        self.assertEqual([row.time.hour for row in ravelo.iter_rows(self.path("single"))], [12])
+
+    def export(self, *sources):
+        r = self.cli("export", *sources)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        return list(csv.reader(io.StringIO(r.stdout.decode("utf-8"))))
+
+    def test_iter_rows_gives_the_rows_that_export_writes(self):
+        out = self.path("out")
+        ravelo.convert(os.path.join(SAMPLES, "STATION_A1.Q38"), out)
+        ravelo.convert(os.path.join(SAMPLES, "STATION_A1_2.Q38"), out, midnight_as_24=True)
+        hand = self.path("hand.csv")
+        with open(hand, "wb") as f:
+            f.write("date,time,風向,風向\n2024/06/09,10:00:00,北\"b,  7\n"
+                    "2024/06/09,24:00:00,,-0003.50\n".encode("cp932"))
+        table = self.export(out, hand)
+        header = table[0][1:]
+        rows = list(ravelo.iter_rows(out, hand))
+        self.assertEqual(len(rows), len(table) - 1)
+        for row, line in zip(rows, table[1:]):
+            self.assertEqual(row.time.isoformat(), line[0])
+            want = {}
+            for name, cell in zip(header, line[1:]):
+                if cell != "":
+                    try:
+                        want[name] = float(cell)
+                    except ValueError:
+                        want[name] = cell
+            self.assertEqual(row.values, want, line)
+        self.assertEqual(rows[-1].values, {"風向 #2": -3.5})
+        self.assertEqual(rows[-1].time.isoformat(), "2024-06-10T00:00:00")
+
+        # A file that is not the library's: the same line as export names.
+        for text in ("date,time,a\n,,x\n2024/05/01,10:00:00,1,2\n",
+                     "ZELKA-Q38\n2024/05/01,10:00:00,1\n",
+                     "date,time,a\n,,x\n2024/5/1,10:00:00,1\n"):
+            bad = self.path("bad.CSV")
+            with open(bad, "w") as f:
+                f.write(text)
+            r = self.cli("export", bad)
+            self.assertEqual(r.returncode, 1)
+            with self.assertRaises(ravelo.SourceError) as e:
+                list(ravelo.iter_rows(bad))
+            self.assertIn(f"line {e.exception.line}: {e.exception.what}".encode(), r.stderr)
+
+    def test_to_pandas(self):
+        try:
+            import pandas
+        except ImportError:
+            self.skipTest("pandas is not installed (Debian: python3-pandas)")
+        out = self.path("out")
+        ravelo.convert(os.path.join(SAMPLES, "STATION_A1.Q38"), out)
+        frame = ravelo.to_pandas(out)
+        table = self.export(out)
+        self.assertEqual(list(frame.columns), table[0][1:])
+        self.assertEqual(len(frame), len(table) - 1)
+        self.assertEqual(frame.index.name, "time")
+        self.assertTrue(pandas.api.types.is_datetime64_any_dtype(frame.index))
+        self.assertEqual(frame.index[1], pandas.Timestamp("2024-05-20 00:10:00"))
+        self.assertEqual(frame.iloc[0, 0], float(table[1][1]))
+        self.assertEqual(frame["平均風向"].iloc[0], table[1][table[0].index("平均風向")])
+
+    def test_pip_installs_the_package_offline(self):
+        if subprocess.run([sys.executable, "-m", "pip", "--version"],
+                          capture_output=True).returncode != 0:
+            self.skipTest("pip is not installed (Debian: python3-pip)")
+        source = self.path("src")
+        shutil.copytree(PACKAGE_ROOT, source, ignore=shutil.ignore_patterns(
+            "tests", "build", "*.egg-info", "__pycache__", "libravelo.so*"))
+        shutil.copy(LIBRARY, os.path.join(source, "ravelo", "libravelo.so"))
+        target = self.path("site")
+        env = {k: v for k, v in os.environ.items() if not k.startswith("PIP_")}
+        env["PIP_CONFIG_FILE"] = os.devnull
+        r = subprocess.run([sys.executable, "-m", "pip", "install", "--no-index", "--quiet",
+                            "--disable-pip-version-check", "--target", target, source],
+                           capture_output=True, env=env, timeout=300)
+        self.assertEqual(r.returncode, 0, r.stderr.decode("utf-8", "replace"))
+        # The installed package finds the library beside it.
+        env = {k: v for k, v in os.environ.items() if k != "RAVELO_LIBRARY"}
+        env["PYTHONPATH"] = target
+        code = ("import ravelo, sys; ravelo.convert(sys.argv[1], sys.argv[2]);"
+                "print(ravelo.library_path()); print(sum(1 for _ in ravelo.iter_rows(sys.argv[2])))")
+        r = subprocess.run([sys.executable, "-c", code, os.path.join(SAMPLES, "STATION_A1.Q38"),
+                            self.path("out")], capture_output=True, env=env, cwd=self.tmp)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        where, count = r.stdout.decode().split()
+        self.assertEqual(os.path.dirname(where), os.path.join(target, "ravelo"))
+        self.assertEqual(int(count), 2017)
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,36 @@
+// Text conversions of the command line's analysis outputs (export, info
+// --json): code page 932 into UTF-8, JSON strings, CSV fields.
+#pragma once
+
+#include <iconv.h>
+
+#include <cstddef>
+#include <string>
+
+namespace ravelo::cli {
+
+// Converts code page 932 bytes into UTF-8. Plain ASCII is copied without
+// iconv. One converter is kept open for the life of the object.
+class Cp932ToUtf8 {
+ public:
+  Cp932ToUtf8();
+  ~Cp932ToUtf8();
+  Cp932ToUtf8(const Cp932ToUtf8&) = delete;
+  Cp932ToUtf8& operator=(const Cp932ToUtf8&) = delete;
+
+  // Appends the UTF-8 text of [text, text + size) to *out. Returns false,
+  // leaving *out as it was, when the bytes are not code page 932 text.
+  bool Append(const char* text, size_t size, std::string* out);
+
+ private:
+  iconv_t cd_;
+};
+
+// Appends text as a JSON string (quotes included). The text must be UTF-8.
+void AppendJsonString(const std::string& text, std::string* out);
+
+// Appends a CSV field, in double quotes (inner quotes doubled) only when it
+// holds a comma, a double quote, a CR or an LF.
+void AppendCsvField(const char* text, size_t size, std::string* out);
+
+}  // namespace ravelo::cli
