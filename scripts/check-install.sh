@@ -8,7 +8,7 @@
 #  - `cpack -G DEB` makes the Debian package, `apt-get install` of it gives a
 #    working `ravelo --version`, and it is removed again (only when run as
 #    root with apt-get; CHECK_DEB=0 skips it).
-# Installs pkg-config and dpkg-dev with apt-get when missing.
+# Installs pkg-config, dpkg-dev and file with apt-get when missing.
 # The last line is "N passed, M failed"; exits nonzero on any failure.
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -30,6 +30,7 @@ finish() {
 need=()
 command -v pkg-config >/dev/null || need+=(pkgconf)
 command -v dpkg-shlibdeps >/dev/null || need+=(dpkg-dev)
+command -v file >/dev/null || need+=(file)  # CPack looks for ELF files with it
 command -v cmake >/dev/null || need+=(cmake)
 command -v ninja >/dev/null || need+=(ninja-build)
 command -v gcc >/dev/null || need+=(gcc g++)
