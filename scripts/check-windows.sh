@@ -2,14 +2,20 @@
 # Builds the Windows DLLs and proves them:
 #  - build-win32/Ravelo.dll (i686, the shipped one): exactly the five plain
 #    export names at ordinals 1..5, imports only from KERNEL32 and the C
-#    run-time (objdump -p; 32-bit programs cannot run on this machine);
-#  - build-win64/Ravelo.dll (x86_64, for testing): the host program
-#    tests/windows/host.c runs the scenarios of tests/windows/scenarios.txt
-#    under wine64;
+#    run-time (objdump -p), the version resource; then the 32-bit host
+#    program tests/windows/host.c (built with i686-w64-mingw32-gcc) runs it
+#    under Wine's 32-bit loader: the exports' calling convention (__stdcall),
+#    the scenarios of tests/windows/scenarios.txt, and those of
+#    scenarios_cp932.txt in code page 932;
+#  - build-win64/Ravelo.dll (x86_64, for testing): the same scenarios through
+#    the 64-bit host program under wine64;
 #  - the Linux library (build/) runs the same scenarios through the same
-#    host program, and every CSV and INI file of the two runs must be
-#    byte-identical (INI files after replacing each run's folder prefix).
-# Installs the cross compilers and Wine with apt-get when they are missing.
+#    host program, and every CSV and INI file of each Windows run must be
+#    byte-identical to the Linux run's (INI files after replacing each run's
+#    folder prefix).
+# Installs the cross compilers and Wine (with the i386 architecture for its
+# 32-bit loader) with apt-get when they are missing.
+# RAVELO_WIN32_DLL=PATH runs the 32-bit checks against another DLL.
 # Exits nonzero on any failure; the last line is "N passed, M failed".
 # The outputs stay in /tmp/ravelo-windows.* after a failure, or always with
 # KEEP_OUTPUTS=1.
@@ -37,6 +43,9 @@ command -v x86_64-w64-mingw32-g++ >/dev/null || need+=(g++-mingw-w64-x86-64)
 command -v i686-w64-mingw32-objdump >/dev/null || need+=(binutils-mingw-w64-i686)
 [ -x /usr/lib/wine/wine64 ] || command -v wine64 >/dev/null || need+=(wine64)
 command -v wine >/dev/null || need+=(wine)
+# Wine's 32-bit loader is a 32-bit Linux program: Debian ships it in wine32
+# of the i386 architecture (wine64 alone cannot start 32-bit programs).
+[ -x /usr/lib/wine/wine ] || need+=(wine32:i386)
 command -v cmake >/dev/null || need+=(cmake)
 command -v ninja >/dev/null || need+=(ninja-build)
 command -v g++ >/dev/null || need+=(g++)
@@ -45,11 +54,16 @@ command -v python3 >/dev/null || need+=(python3)
   need+=(locales)
 if [ ${#need[@]} -gt 0 ]; then
   echo "installing: ${need[*]}"
+  if [[ " ${need[*]} " == *" wine32:i386 "* ]] &&
+     ! dpkg --print-foreign-architectures | grep -qx i386; then
+    dpkg --add-architecture i386 || { fail "adding the i386 architecture"; finish; }
+  fi
   apt-get update -qq >/dev/null
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${need[@]}" \
     >/dev/null || { fail "installing ${need[*]}"; finish; }
 fi
 if [ -x /usr/lib/wine/wine64 ]; then wine64=/usr/lib/wine/wine64; else wine64=$(command -v wine64); fi
+wine32=/usr/lib/wine/wine
 if [ -x /usr/lib/wine/wineserver64 ]; then wineserver=/usr/lib/wine/wineserver64
 else wineserver=$(command -v wineserver || echo true); fi
 
@@ -88,13 +102,19 @@ build "Linux libravelo.so" build ravelo -DCMAKE_BUILD_TYPE=RelWithDebInfo
 havelinux=$?
 linuxlib=$(ls build/libravelo.so 2>/dev/null || true)
 
-mkdir -p build-win64/check build/windows-check
+mkdir -p build-win32/check build-win64/check build/windows-check
 cflags=(-std=c11 -O1 -Wall -Wextra -Wpedantic -Wshadow -Iinclude)
+if i686-w64-mingw32-gcc "${cflags[@]}" -o build-win32/check/host.exe tests/windows/host.c \
+     2>build-win32/check/host.log && ! [ -s build-win32/check/host.log ]; then
+  pass "32-bit Windows host program builds"
+else
+  cat build-win32/check/host.log; fail "32-bit Windows host program builds"
+fi
 if x86_64-w64-mingw32-gcc "${cflags[@]}" -o build-win64/check/host.exe tests/windows/host.c \
      2>build-win64/check/host.log && ! [ -s build-win64/check/host.log ]; then
-  pass "Windows host program builds"
+  pass "64-bit Windows host program builds"
 else
-  cat build-win64/check/host.log; fail "Windows host program builds"
+  cat build-win64/check/host.log; fail "64-bit Windows host program builds"
 fi
 if gcc "${cflags[@]}" -o build/windows-check/host tests/windows/host.c -ldl \
      2>build/windows-check/host.log && ! [ -s build/windows-check/host.log ]; then
@@ -112,13 +132,17 @@ fi
 
 # The platform layer alone, on both systems (needs no engine).
 pflags=(-std=c++20 -O1 -Wall -Wextra -Wpedantic -Wshadow -Isrc -Iinclude)
-if x86_64-w64-mingw32-g++ "${pflags[@]}" -static -o build-win64/check/platform_check.exe \
-     tests/windows/platform_check.cc src/platform/platform_win32.cc src/platform/fault.cc \
-     2>build-win64/check/platform_check.log && ! [ -s build-win64/check/platform_check.log ]; then
-  pass "Windows platform check builds"
-else
-  cat build-win64/check/platform_check.log; fail "Windows platform check builds"
-fi
+for bits in 32 64; do
+  if [ "$bits" = 32 ]; then cxx=i686-w64-mingw32-g++; else cxx=x86_64-w64-mingw32-g++; fi
+  dir=build-win$bits/check
+  if "$cxx" "${pflags[@]}" -static -o "$dir/platform_check.exe" tests/windows/platform_check.cc \
+       src/platform/platform_win32.cc src/platform/fault.cc 2>"$dir/platform_check.log" &&
+     ! [ -s "$dir/platform_check.log" ]; then
+    pass "$bits-bit Windows platform check builds"
+  else
+    cat "$dir/platform_check.log"; fail "$bits-bit Windows platform check builds"
+  fi
+done
 if g++ "${pflags[@]}" -o build/windows-check/platform_check tests/windows/platform_check.cc \
      src/platform/platform_posix.cc src/platform/profile_posix.cc src/platform/fault.cc \
      -lpthread 2>build/windows-check/platform_check.log &&
@@ -169,47 +193,63 @@ if [ "$have32" = 0 ] && [ -f build-win32/Ravelo.dll ]; then
   else
     fail "i686 Ravelo.dll is a 32-bit x86 DLL"
   fi
+  # The version resource holds the project version (UTF-16 strings).
+  version=$(sed -n 's/^project(Ravelo VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+  if strings -el build-win32/Ravelo.dll | grep -A1 -x FileVersion | grep -qx "$version"; then
+    pass "i686 Ravelo.dll has the version resource $version"
+  else
+    fail "i686 Ravelo.dll has the version resource $version"
+  fi
 fi
 if [ "$have64" = 0 ] && [ -f build-win64/Ravelo.dll ]; then
   check_form x86_64-w64-mingw32-objdump build-win64/Ravelo.dll "x86_64 Ravelo.dll"
 fi
 
 tmp=$(mktemp -d /tmp/ravelo-windows.XXXXXX)
-mkdir -p "$tmp/in" "$tmp/win" "$tmp/lin" "$tmp/prefix" "$tmp/pwin" "$tmp/plin"
+mkdir -p "$tmp/in" "$tmp/lin" "$tmp/prefix" "$tmp/plin"
 winpath() { printf 'Z:%s' "${1//\//\\}"; }  # Wine shows / as drive Z:
 wine_env=()
-wine_run() {  # program args... (output: $tmp/wine.out, $tmp/wine.err)
+wine_run() {  # 32|64 program args... (output: $tmp/wine.out, $tmp/wine.err)
+  local loader=$wine64
+  [ "$1" = 32 ] && loader=$wine32
+  shift
   env -u DISPLAY WINEPREFIX="$tmp/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" \
-    "${wine_env[@]}" "$wine64" "$@" >"$tmp/wine.out" 2>"$tmp/wine.err"
+    "${wine_env[@]}" "$loader" "$@" >"$tmp/wine.out" 2>"$tmp/wine.err"
 }
 stop_wine() { WINEPREFIX="$tmp/prefix" "$wineserver" -k >/dev/null 2>&1; }
 trap stop_wine EXIT
 
 # ---- The platform layer on both systems --------------------------------------
 echo "== platform layer =="
-if [ -x build-win64/check/platform_check.exe ] && [ -x build/windows-check/platform_check ]; then
-  start=$(date +%s)
-  wine_run build-win64/check/platform_check.exe "$(winpath "$tmp/pwin")" \
-    "$(winpath "$tmp/pwin.transcript")"
-  rc=$?
-  echo "(wine64 run, with a new Wine prefix: $(( $(date +%s) - start )) s)"
-  sed 's/\r$//' "$tmp/wine.out" | grep -v '^PASS'
-  if [ "$rc" = 0 ]; then pass "Windows platform layer under wine64"; else
-    tail -5 "$tmp/wine.err"; fail "Windows platform layer under wine64 (exit $rc)"; fi
+if [ -x build/windows-check/platform_check ]; then
   build/windows-check/platform_check "$tmp/plin" "$tmp/plin.transcript" >"$tmp/plin.out" 2>&1
   rc=$?
   grep -v '^PASS' "$tmp/plin.out"
   if [ "$rc" = 0 ]; then pass "Linux platform layer"; else fail "Linux platform layer"; fi
-  if cmp -s "$tmp/pwin.transcript" "$tmp/plin.transcript"; then
-    pass "platform layers agree (results and INI bytes)"
-  else
-    diff "$tmp/pwin.transcript" "$tmp/plin.transcript" | head -20
-    fail "platform layers agree (results and INI bytes)"
-  fi
 fi
+for bits in 32 64; do
+  exe=build-win$bits/check/platform_check.exe
+  [ -x "$exe" ] && [ -x build/windows-check/platform_check ] || continue
+  mkdir -p "$tmp/pwin$bits"
+  start=$(date +%s)
+  wine_run "$bits" "$exe" "$(winpath "$tmp/pwin$bits")" "$(winpath "$tmp/pwin$bits.transcript")"
+  rc=$?
+  echo "($bits-bit Wine run$([ "$bits" = 32 ] && echo ", with a new Wine prefix"): $(( $(date +%s) - start )) s)"
+  sed 's/\r$//' "$tmp/wine.out" | grep -v '^PASS'
+  if [ "$rc" = 0 ]; then pass "$bits-bit Windows platform layer under Wine"; else
+    tail -5 "$tmp/wine.err"; fail "$bits-bit Windows platform layer under Wine (exit $rc)"; fi
+  if cmp -s "$tmp/pwin$bits.transcript" "$tmp/plin.transcript"; then
+    pass "$bits-bit Windows and Linux platform layers agree (results and INI bytes)"
+  else
+    diff "$tmp/pwin$bits.transcript" "$tmp/plin.transcript" | head -20
+    fail "$bits-bit Windows and Linux platform layers agree (results and INI bytes)"
+  fi
+done
 
 # ---- Scenarios on both systems ---------------------------------------------
-if [ "$have64" != 0 ] || [ "$havelinux" != 0 ] || [ -z "$linuxlib" ] ||
+dll32=${RAVELO_WIN32_DLL:-build-win32/Ravelo.dll}
+if [ "$have32" != 0 ] || [ "$have64" != 0 ] || [ "$havelinux" != 0 ] || [ -z "$linuxlib" ] ||
+   ! [ -f "$dll32" ] || ! [ -x build-win32/check/host.exe ] ||
    ! [ -x build-win64/check/host.exe ] || ! [ -x build/windows-check/host ] ||
    ! [ -x build/windows-check/make_inputs ]; then
   fail "scenarios not run: a build failed"
@@ -221,39 +261,49 @@ echo "== scenarios =="
 if build/windows-check/make_inputs "$tmp/in"; then pass "inputs generated"; else
   fail "inputs generated"; finish; fi
 
-echo "-- Windows (wine64) --"
-cp build-win64/Ravelo.dll "$tmp/Ravelo.dll"
-start=$(date +%s)
-wine_run build-win64/check/host.exe "$(winpath "$tmp/Ravelo.dll")" \
-  "$(winpath "$root/tests/windows/scenarios.txt")" "$(winpath "$tmp/in")" \
-  "$(winpath "$tmp/win")" "$(winpath "$tmp/win.transcript")"
-winrc=$?
-cp "$tmp/wine.out" "$tmp/win.out"
-cp "$tmp/wine.err" "$tmp/win.err"
-sed 's/\r$//' "$tmp/win.out" | sed -n '/^\(PASS\|FAIL\|  \|export\)/p'
-echo "(wine64 run: $(( $(date +%s) - start )) s)"
-if [ "$winrc" = 0 ] && tail -1 "$tmp/win.out" | grep -q ' 0 failed'; then
-  pass "host program under wine64: every check and scenario"
-else
-  tail -5 "$tmp/win.err"
-  fail "host program under wine64 (exit $winrc)"
-fi
+# The shipped 32-bit DLL under Wine's 32-bit loader, and the 64-bit build
+# under wine64: each runs every scenario, and each run's files are compared
+# with the Linux run's below.
+win_run() {  # bits dll
+  local bits=$1 dll=$2
+  echo "-- Windows, $bits-bit ($(basename "$dll") under Wine) --"
+  mkdir -p "$tmp/win$bits" "$tmp/dll$bits"
+  cp "$dll" "$tmp/dll$bits/Ravelo.dll"
+  local start rc
+  start=$(date +%s)
+  wine_run "$bits" "build-win$bits/check/host.exe" "$(winpath "$tmp/dll$bits/Ravelo.dll")" \
+    "$(winpath "$root/tests/windows/scenarios.txt")" "$(winpath "$tmp/in")" \
+    "$(winpath "$tmp/win$bits")" "$(winpath "$tmp/win$bits.transcript")"
+  rc=$?
+  cp "$tmp/wine.out" "$tmp/win$bits.out"
+  cp "$tmp/wine.err" "$tmp/win$bits.err"
+  sed 's/\r$//' "$tmp/win$bits.out" | sed -n '/^\(PASS\|FAIL\|  \|export\)/p'
+  echo "($bits-bit Wine run: $(( $(date +%s) - start )) s)"
+  if [ "$rc" = 0 ] && sed 's/\r$//' "$tmp/win$bits.out" | tail -1 | grep -q ' 0 failed$'; then
+    pass "$bits-bit host program under Wine: every check and scenario"
+  else
+    tail -5 "$tmp/win$bits.err"
+    fail "$bits-bit host program under Wine (exit $rc)"
+  fi
+}
+win_run 32 "$dll32"
+win_run 64 build-win64/Ravelo.dll
 
-echo "-- Windows (wine64) in code page 932 --"
+echo "-- Windows, 32-bit, in code page 932 --"
 # Wine takes its code page from the Linux locale: a Japanese UTF-8 locale,
 # made here in a private folder (LOCPATH), gives code page 932 and keeps
 # the file names UTF-8 on disk.
 mkdir -p "$tmp/wja" "$tmp/locale"
 localedef -i ja_JP -f UTF-8 "$tmp/locale/ja_JP.UTF-8" >/dev/null 2>&1
 wine_env=(LOCPATH="$tmp/locale" LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8)
-wine_run build-win64/check/host.exe \
-  "$(winpath "$tmp/Ravelo.dll")" "$(winpath "$root/tests/windows/scenarios_cp932.txt")" \
+wine_run 32 build-win32/check/host.exe \
+  "$(winpath "$tmp/dll32/Ravelo.dll")" "$(winpath "$root/tests/windows/scenarios_cp932.txt")" \
   "$(winpath "$tmp/in")" "$(winpath "$tmp/wja")" "$(winpath "$tmp/wja.transcript")"
 jarc=$?
 wine_env=()
 sed 's/\r$//' "$tmp/wine.out" | sed -n '/^\(FAIL\|  \)/p'
-if [ "$jarc" = 0 ]; then pass "host program under wine64 in code page 932"; else
-  fail "host program under wine64 in code page 932 (exit $jarc)"; fi
+if [ "$jarc" = 0 ]; then pass "32-bit host program under Wine in code page 932"; else
+  fail "32-bit host program under Wine in code page 932 (exit $jarc)"; fi
 
 echo "-- Linux --"
 build/windows-check/host "$root/$linuxlib" tests/windows/scenarios.txt "$tmp/in" "$tmp/lin" \
@@ -264,10 +314,13 @@ if [ "$linrc" = 0 ]; then pass "host program on Linux: every check and scenario"
   fail "host program on Linux (exit $linrc)"; fi
 
 echo "-- comparison --"
-python3 - "$tmp" "$(winpath "$tmp/win")" >"$tmp/compare.out" <<'PYEOF'
+rm -f "$tmp/compare.out"
+for bits in 32 64; do
+python3 - "$tmp" "win$bits" "$(winpath "$tmp/win$bits")" "$bits-bit Windows" \
+  >>"$tmp/compare.out" <<'PYEOF'
 import os, sys
-tmp, winprefix = sys.argv[1], sys.argv[2]
-win, lin = os.path.join(tmp, "win"), os.path.join(tmp, "lin")
+tmp, windir, winprefix, label = sys.argv[1:5]
+win, lin = os.path.join(tmp, windir), os.path.join(tmp, "lin")
 linprefix = lin
 
 def tree(top):
@@ -294,7 +347,7 @@ for s in scenarios:
         if rel not in w:
             problems.append("only on Linux: " + rel)
         elif rel not in l:
-            problems.append("only on Windows: " + rel)
+            problems.append("only on " + label + ": " + rel)
         elif norm(rel, w[rel], winprefix) != norm(rel, l[rel], linprefix):
             problems.append("differs: " + rel)
         elif w[rel] is not None:
@@ -304,10 +357,11 @@ for s in scenarios:
             if rel.startswith(os.path.join("final", "work") + os.sep):
                 problems.append("left after unload: " + rel)
     status = "PASS" if not problems else "FAIL"
-    print("%s outputs of %s equal (%d files)" % (status, s, files))
+    print("%s %s and Linux outputs of %s equal (%d files)" % (status, label, s, files))
     for p in problems[:20]:
         print("    " + p)
 PYEOF
+done
 cat "$tmp/compare.out"
 while read -r status _; do
   case $status in PASS) passed=$((passed + 1)) ;; FAIL) failed=$((failed + 1)) ;; esac
@@ -326,16 +380,18 @@ done
 if [ "$ja_ok" = 1 ]; then pass "a double-byte file name keeps its characters whole"; else
   ls -R "$tmp/wja/dbcs/dst" | head; fail "a double-byte file name keeps its characters whole"; fi
 
-if sed 's/\r$//' "$tmp/win.transcript" | cmp -s - "$tmp/lin.transcript"; then
-  pass "results and message bytes equal on both systems"
-else
-  diff <(sed 's/\r$//' "$tmp/win.transcript") "$tmp/lin.transcript" | head -20
-  fail "results and message bytes equal on both systems"
-fi
+for bits in 32 64; do
+  if sed 's/\r$//' "$tmp/win$bits.transcript" | cmp -s - "$tmp/lin.transcript"; then
+    pass "results and message bytes equal on $bits-bit Windows and Linux"
+  else
+    diff <(sed 's/\r$//' "$tmp/win$bits.transcript") "$tmp/lin.transcript" | head -20
+    fail "results and message bytes equal on $bits-bit Windows and Linux"
+  fi
+done
 
 # The message bytes, checked against the texts converted here to code page
 # 932 (the transcripts already agree with each other).
-if python3 - "$tmp/win.transcript" <<'PYEOF'
+if python3 - "$tmp/win32.transcript" <<'PYEOF'
 import subprocess, sys
 texts = [
     "エラーなし", "入力ファイルＥＯＦ検出", "Q38ファイルパスの指定がありません。",
@@ -379,5 +435,8 @@ PYEOF
 then pass "message texts are the code page 932 bytes"; else
   fail "message texts are the code page 932 bytes"; fi
 
+# The Wine server writes the prefix until it has stopped.
+stop_wine
+WINEPREFIX="$tmp/prefix" "$wineserver" -w >/dev/null 2>&1
 if [ "$failed" = 0 ] && [ -z "${KEEP_OUTPUTS:-}" ]; then rm -rf "$tmp"; else echo "outputs kept in $tmp"; fi
 finish

@@ -50,6 +50,10 @@ int main(int argc, char** argv) {
     return ravelo::cli::kExitUsage;
   }
   const char* command = argv[1];
+  if (std::strcmp(command, "--version") == 0) {
+    std::printf("ravelo %s\n", RAVELO_VERSION);
+    return ravelo::cli::kExitOk;
+  }
   if (ravelo::cli::IsHelpOption(command)) {
     std::fputs(kMainHelp, stdout);
     return ravelo::cli::kExitOk;

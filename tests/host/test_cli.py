@@ -537,7 +537,18 @@ def test_convert_failures():
     assert files["B_20240502.CSV"].endswith(b"\r\n2024/05/02,00:00:00,+0000.1\r\n"), files
 
 
-TESTS = [test_help_texts, test_usage_errors_exit_2,
+def test_version_is_the_project_version():
+    # One version, from the project() line of CMakeLists.txt: the tool shows it
+    # and the library file carries it.
+    cmake = open(os.path.join(SOURCE, "CMakeLists.txt"), encoding="utf-8").read()
+    version = cmake.split("project(Ravelo VERSION ", 1)[1].split()[0]
+    r = run(["--version"])
+    assert r.returncode == 0 and r.stderr == b"", r
+    assert r.stdout == b"ravelo " + version.encode() + b"\n", r.stdout
+    assert os.path.basename(LIB) == "libravelo.so." + version, LIB
+
+
+TESTS = [test_help_texts, test_version_is_the_project_version, test_usage_errors_exit_2,
          test_sample_is_deterministic_and_matches_committed_samples, test_sample_layout_and_values,
          test_info_on_sample, test_info_finds_undefined_modes_and_wind_out_of_range,
          test_info_finds_broken_record_areas, test_info_shows_memos_for_the_terminal,

@@ -113,6 +113,66 @@ static int ExportDirectoryIsExact(void) {
   return ok;
 }
 
+#if defined(__i386__)
+/* A __stdcall function removes its arguments from the stack before it
+ * returns. A library built with another calling convention leaves them
+ * there, and this host, built with the header's __stdcall, would go on with
+ * its stack pointer moved by every call. Each export that takes arguments is
+ * called once, with values that change nothing (the defaults after load, a
+ * missing logger file), by a probe that reads the stack pointer before and
+ * after the call; its frame pointer keeps the probe's own locals and its
+ * return sound either way. */
+#define READ_STACK_POINTER(sp) __asm__ volatile("movl %%esp, %0" : "=r"(sp) : : "memory")
+#define STACK_PROBE __attribute__((noinline, optimize("no-omit-frame-pointer", "no-defer-pop")))
+
+static STACK_PROBE long LeftByDayCntlTypeSet(void) {
+  uintptr_t before, after;
+  READ_STACK_POINTER(before);
+  api.dayCntlTypeSet(0);
+  READ_STACK_POINTER(after);
+  return (long)(before - after);
+}
+
+static STACK_PROBE long LeftByErrMsgGet(void) {
+  char buffer[80];
+  uintptr_t before, after;
+  READ_STACK_POINTER(before);
+  api.errMsgGet(0, buffer);
+  READ_STACK_POINTER(after);
+  return (long)(before - after);
+}
+
+static STACK_PROBE long LeftByInit(void) {
+  uintptr_t before, after;
+  READ_STACK_POINTER(before);
+  api.init("", 1, 0);
+  READ_STACK_POINTER(after);
+  return (long)(before - after);
+}
+
+static STACK_PROBE long LeftByProc(void) {
+  uintptr_t before, after;
+  READ_STACK_POINTER(before);
+  api.proc(NULL, NULL, 0, 0, 0);
+  READ_STACK_POINTER(after);
+  return (long)(before - after);
+}
+
+static int ExportsAreStdcall(void) {
+  long left[4] = {LeftByDayCntlTypeSet(), LeftByErrMsgGet(), LeftByInit(), LeftByProc()};
+  static const char* const names[4] = {"RaveloDayCntlTypeSet", "RaveloErrMsgGet", "RaveloInit",
+                                       "RaveloProc"};
+  int ok = 1;
+  for (int i = 0; i < 4; ++i) {
+    if (left[i] != 0) {
+      printf("  %s left %ld bytes of arguments on the stack (not __stdcall)\n", names[i], left[i]);
+      ok = 0;
+    }
+  }
+  return ok;
+}
+#endif
+
 static int Load(const char* path) {
   library = LoadLibraryA(path);
   if (library == NULL) {
@@ -138,6 +198,11 @@ static int Load(const char* path) {
   api.iniFileDelete = (INIFileDeleteFn)fns[2];
   api.init = (InitFn)fns[3];
   api.proc = (ProcFn)fns[4];
+#if defined(__i386__)
+  int stdcall = ExportsAreStdcall();
+  Check(stdcall, "every export removes its own arguments from the stack (__stdcall)");
+  if (!stdcall) return 0;
+#endif
   return 1;
 }
 
