@@ -23,7 +23,7 @@ SAMPLES = os.path.join(SOURCE, "samples")
 # The committed samples and the options that made them (samples/README.md).
 SAMPLE_FILES = {
     "STATION_A1.Q38": [],
-    "STATION_A1_2.Q38": ["--start", "2024-06-02", "--days", "7"],
+    "STATION_A1_2.Q38": ["--start", "2024-06-02", "--days", "7", "--station", "STATION_A1"],
 }
 
 
@@ -36,11 +36,23 @@ WORK_TMP = os.path.join(TMP, "tmpdir")  # TMPDIR of the program: must stay empty
 os.mkdir(WORK_TMP)
 
 
-def run(args, locale="C.UTF-8", cwd=None):
-    env = dict(os.environ)
-    env["LC_ALL"] = locale
+def environment(locale="C.UTF-8", extra=None):
+    env = {k: v for k, v in os.environ.items() if not k.startswith("LC_") and k != "LANG"}
+    if locale is not None:
+        env["LC_ALL"] = locale
     env["TMPDIR"] = WORK_TMP
-    return subprocess.run([RAVELO] + args, capture_output=True, env=env, cwd=cwd, timeout=120)
+    env.update(extra or {})
+    return env
+
+
+def run(args, locale="C.UTF-8", cwd=None, env=None, preexec_fn=None):
+    return subprocess.run([RAVELO] + args, capture_output=True, cwd=cwd, timeout=120,
+                          env=environment(locale, env), preexec_fn=preexec_fn)
+
+
+def summary(converted, failed, rows, created, merged):
+    return ("ravelo convert: %d logger file(s) converted, %d failed; %d rows read; "
+            "%d CSV file(s) created, %d merged\n" % (converted, failed, rows, created, merged)).encode()
 
 
 @functools.lru_cache(maxsize=None)
@@ -216,6 +228,10 @@ def message(code):
     return texts[code]
 
 
+# Japanese messages on a UTF-8 terminal, whether or not ja_JP.UTF-8 is installed.
+JAPANESE = {"LC_CTYPE": "C.UTF-8", "LC_MESSAGES": "ja_JP.UTF-8"}
+
+
 # ---- Help and usage ------------------------------------------------------------
 
 def test_help_texts():
@@ -258,21 +274,26 @@ def test_usage_errors_exit_2():
 # ---- sample ----------------------------------------------------------------------
 
 def test_sample_is_deterministic_and_matches_committed_samples():
+    os.makedirs(os.path.join(TMP, "det"), exist_ok=True)
     a = sample("det1.Q38")
-    b = sample("det2.Q38")
+    b = sample(os.path.join("det", "det1.Q38"))
     assert open(a, "rb").read() == open(b, "rb").read()
     c = sample("det3.Q38", "--seed", "7")
     assert open(a, "rb").read() != open(c, "rb").read()
+    # The first memo is the station: the file's name unless given.
+    assert decode(sample("det2.Q38"))[0][0] == b"det2" and decode(a)[0][0] == b"det1"
+    assert decode(sample("det4.Q38", "--station", "det1"))[1] == decode(a)[1]
+    assert decode(sample("A_name_longer_than_16.Q38"))[0][0] == b"A_name_longer_th"
     for name, options in SAMPLE_FILES.items():
-        made = sample("committed-" + name, *options)
+        os.makedirs(os.path.join(TMP, "committed"), exist_ok=True)
+        made = sample(os.path.join("committed", name), *options)
         assert open(made, "rb").read() == open(os.path.join(SAMPLES, name), "rb").read(), name
 
 
 def test_sample_layout_and_values():
     path = sample("layout.Q38", "--start", "2023-12-31", "--days", "2")
     memos, records = decode(path)
-    assert memos == [b"STATION A1", b"Q38 SAMPLE", b"10 MIN INTERVAL", b"FROM 2023-12-31",
-                     b"8 CHANNELS", b""]
+    assert memos == [b"layout", b"Q38 SAMPLE", b"10 MIN INTERVAL", b"SEED 38", b"8 CHANNELS", b""]
     data = open(path, "rb").read()
     assert struct.unpack_from("<II", data, 2) == (len(data), 1024)
     assert len(records) == (2 * 144 + 1) * 8
@@ -333,7 +354,7 @@ def test_info_on_sample():
     assert code == 0 and err == b"", err
     assert sorted(os.listdir(SAMPLES)) == before
     for text in ("dataStart:   1024", "dataEnd:     130112", "size:        130112 bytes",
-                 "memo 1:      STATION A1", "memo 4:      FROM 2024-05-20", "records:     16136",
+                 "memo 1:      STATION_A1", "memo 4:      SEED 38", "records:     16136",
                  "time range:  2024-05-20 00:00:00 .. 2024-06-03 00:00:00", "rows:        2017",
                  "days:        15", "months:      2", "channels:    8", "problems:    none"):
         assert text in out, (text, out)
@@ -411,14 +432,15 @@ def test_convert_sample_into_day_files():
     dest = os.path.join(fresh("day"), "out", "nested")  # made by the program
     src = os.path.join(SAMPLES, "STATION_A1.Q38")
     r = convert([src, "--out", dest])
-    assert r.returncode == 0 and r.stdout == b"" and r.stderr == b"", r.stderr
+    assert r.returncode == 0 and r.stdout == b"", r.stderr
+    assert r.stderr == summary(1, 0, 2017, 15, 0), r.stderr
     expected = Expected()
     expected.job(src)
     files = expected.contents()
     assert len(files) == 15 and "STATION_20240520.CSV" in files and "STATION_20240603.CSV" in files
     check_folder(day_folder(dest), files)
     first = files["STATION_20240520.CSV"].split(b"\r\n")
-    assert first[0] == b"ZELKA-Q38" and first[1] == b"STATION A1"
+    assert first[0] == b"ZELKA-Q38" and first[1] == b"STATION_A1"
     assert first[7] == cp932("date,time,温度(ｻｰﾐｽﾀ),湿度,気圧,平均風速,平均風向,雨量,日射,日照")
     assert first[8] == cp932(",,ﾟC,%,hPa,m/s,,mm,KW/m2,min")
 
@@ -465,7 +487,7 @@ def test_convert_merges_by_default_and_replaces_on_request():
     assert convert([y, "--out", dest]).returncode == 0
     check_folder(day_folder(dest), merged.contents())
     day22 = merged.contents()["A_20240522.CSV"]
-    assert day22.count(b"\r\n2024/05/22,") == 144 and b"FROM 2024-05-21" in day22
+    assert day22.count(b"\r\n2024/05/22,") == 144 and b"\r\nSEED 2\r\n" in day22
 
     # Separate runs with --replace: each run is a batch of its own.
     dest = fresh("replace")
@@ -504,15 +526,17 @@ def test_convert_failures():
     dest = fresh("fail-keep-going")
     r = convert(["missing_1.Q38", src, "--out", dest], locale="C.UTF-8")
     assert r.returncode == 1
-    assert r.stderr.decode("utf-8") == "missing_1.Q38: code 3: %s\n" % message(3), r.stderr
+    assert r.stderr == b"missing_1.Q38: code 3: the logger file does not exist\n" + \
+        summary(1, 1, 1009, 8, 0), r.stderr
     check_folder(day_folder(dest), expected.contents())
 
     dest = fresh("fail-stop")
     r = convert(["--stop-on-error", "missing_1.Q38", src, "--out", dest])
     assert r.returncode == 1
-    lines = r.stderr.decode("utf-8").splitlines()
-    assert lines[0] == "missing_1.Q38: code 3: %s" % message(3)
+    lines = r.stderr.decode("utf-8").splitlines(True)
+    assert lines[0] == "missing_1.Q38: code 3: the logger file does not exist\n"
     assert "1 file(s) not converted" in lines[1]
+    assert lines[2].encode() == summary(0, 1, 0, 0, 0)
     assert read_folder(day_folder(dest)) == {}
 
     # Wrong extension, and a terminal that cannot show Japanese.
@@ -520,7 +544,7 @@ def test_convert_failures():
     shutil.copy(src, wrong)
     r = convert([wrong, "--out", fresh("fail-ext")], locale="C")
     assert r.returncode == 1
-    assert r.stderr == (wrong + ": code 4: the file does not have the .Q38 extension\n").encode()
+    assert r.stderr.startswith((wrong + ": code 4: the file does not have the .Q38 extension\n").encode())
 
     # A bad record on the second day: the first day is committed.
     good = [((2024, 5, 1, h, 0, 0), 4, 0, 100 + h) for h in range(24)]
@@ -528,9 +552,9 @@ def test_convert_failures():
                        good + [((2024, 5, 2, 0, 0, 0), 4, 0, 1), ((2024, 5, 2, 0, 30, 0), 4, 0, 2),
                                ((2024, 5, 2, 1, 0, 0), 9, 0, 1)])
     dest = fresh("fail-19")
-    r = convert([bad, "--out", dest])
+    r = convert([bad, "--out", dest], locale=None, env=JAPANESE)
     assert r.returncode == 1
-    assert r.stderr.decode("utf-8") == "%s: code 19: %s\n" % (bad, message(19))
+    assert r.stderr.decode("utf-8").startswith("%s: コード 19: %s\n" % (bad, message(19))), r.stderr
     files = read_folder(day_folder(dest))
     assert files["B_20240501.CSV"].count(b"\r\n2024/05/01,") == 24, files
     # The second day's new file keeps the row written before the failure.
