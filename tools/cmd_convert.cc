@@ -154,7 +154,11 @@ bool MakeFolders(const std::string& path) {
   if (path.empty() || IsDirectory(path)) return true;
   size_t cut = path.find_last_of('/');
   if (cut != std::string::npos && cut > 0 && !MakeFolders(path.substr(0, cut))) return false;
-  return mkdir(path.c_str(), 0777) == 0 || (errno == EEXIST && IsDirectory(path));
+  if (mkdir(path.c_str(), 0777) == 0) return true;
+  if (errno != EEXIST) return false;
+  if (IsDirectory(path)) return true;
+  errno = ENOTDIR;  // a file in the way
+  return false;
 }
 
 std::string TempBase() {
@@ -309,14 +313,19 @@ class Progress {
     stop_ = false;
     thread_ = std::thread([this, index, count, file, size, target] {
       std::unique_lock<std::mutex> hold(mutex_);
-      int fd = -1;
       while (!wake_.wait_for(hold, std::chrono::milliseconds(250), [this] { return stop_; })) {
-        if (fd < 0) fd = FindOpenFile(target);
-        uint64_t position = fd >= 0 ? PositionOf(fd) : 0;
-        if (position > size) position = size;
-        std::fprintf(stderr, "\r\033[K[%zu/%zu] %s  %.1f / %.1f MB (%d%%)", index + 1, count,
-                     file.c_str(), position / 1e6, size / 1e6,
-                     static_cast<int>(position * 100 / size));
+        // The library opens the logger file at once and closes it when its
+        // records end; while the last CSV file is finished it is closed.
+        const int fd = FindOpenFile(target);
+        uint64_t position = size;
+        if (fd >= 0) {
+          position = PositionOf(fd);
+          if (position > size) position = size;
+        }
+        std::fprintf(stderr, "\r\033[K[%zu/%zu] %s  %.1f / %.1f MB (%d%%)%s", index + 1, count,
+                     file.c_str(), static_cast<double>(position) / 1e6,
+                     static_cast<double>(size) / 1e6, static_cast<int>(position * 100 / size),
+                     fd >= 0 ? "" : ", finishing");
       }
     });
   }
