@@ -544,6 +544,7 @@ int RunConvert(int argc, char** argv) {
     if (scan.headerRead) {
       const std::set<std::string> listed =
           o.makeMethod == 0 ? BatchListing(work, o.id) : std::set<std::string>();
+      std::vector<std::string> differing;
       for (const std::string& name : scan.csvNames) {
         // Under --replace a file the batch has not written yet is replaced, not merged.
         if (o.makeMethod == 0 && listed.count(listedFolder + "\\" + name) == 0) continue;
@@ -552,17 +553,23 @@ int RunConvert(int argc, char** argv) {
         if (!ReadCsvMemos(csv, &memos)) continue;
         bool same = memos.size() == 6;
         for (size_t m = 0; same && m < 6; ++m) same = memos[m] == scan.memos[m];
-        if (same) continue;
-        if (o.strict) {
-          fail(Say("{1}: not converted (--strict): its memo texts differ from those in {2}",
-                   ja::kJaMemoRefused, {file, csv}));
-          refused = true;
-          break;
-        }
-        if (o.verbosity > 0) {
+        if (!same) differing.push_back(csv);
+      }
+      // One line per logger file: the first CSV file, and how many more (-v: each).
+      std::string where = differing.empty() ? std::string() : differing.front();
+      if (differing.size() > 1 && o.verbosity < 2) {
+        where += Say(" (and {1} more CSV file(s))", ja::kJaMoreFiles,
+                     {std::to_string(differing.size() - 1)});
+      }
+      if (!differing.empty() && o.strict) {
+        fail(Say("{1}: not converted (--strict): its memo texts differ from those in {2}",
+                 ja::kJaMemoRefused, {file, where}));
+        refused = true;
+      } else if (!differing.empty() && o.verbosity > 0) {
+        for (size_t d = 0; d < (o.verbosity > 1 ? differing.size() : 1); ++d) {
           Print(Say("{1}: warning: its memo texts differ from those in {2}: a file of another "
                     "logger?",
-                    ja::kJaMemoDiffers, {file, csv}));
+                    ja::kJaMemoDiffers, {file, d == 0 ? where : differing[d]}));
         }
       }
     }

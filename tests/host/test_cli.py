@@ -662,26 +662,29 @@ def test_convert_warns_of_another_logger_in_the_same_files():
     a1 = sample("STATION_A1.Q38", "--start", "2024-05-20", "--days", "2")
     b2 = sample("STATION_B2.Q38", "--start", "2024-05-21", "--days", "2")
     day = lambda d: os.path.join(day_folder(dest), "STATION_202405%02d.CSV" % d)
-    warning = lambda d: ("%s: warning: its memo texts differ from those in %s: a file of another "
-                         "logger?\n" % (b2, os.path.realpath(day(d)))).encode()
+    warning = lambda d, more="": ("%s: warning: its memo texts differ from those in %s%s: a file of "
+                                  "another logger?\n" % (b2, os.path.realpath(day(d)), more)).encode()
     # (options, exit code, what is said, B2 converted)
     for options, code, said, converted in (
-            ([], 0, [warning(21), warning(22)], True),
+            ([], 0, [warning(21, " (and 1 more CSV file(s))")], True),
+            (["-v"], 0, [warning(21), warning(22)], True),
             (["--strict"], 1, [("%s: not converted (--strict): its memo texts differ from those "
-                                "in %s\n" % (b2, os.path.realpath(day(21)))).encode()], False),
+                                "in %s (and 1 more CSV file(s))\n" % (b2, os.path.realpath(day(21)))
+                                ).encode()], False),
             (["--replace"], 0, [], True)):  # a run of its own replaces, not merges
         dest = fresh("memo")
         assert convert([a1, "--out", dest]).returncode == 0
         before = read_folder(day_folder(dest))
         r = convert(options + [b2, "--out", dest])
         assert r.returncode == code, (options, r.stderr)
-        lines = r.stderr.splitlines(True)
+        lines = [l for l in r.stderr.splitlines(True) if not l.startswith(b"  ")]  # -v: files
         assert lines[:-1] == said, (options, r.stderr)
         assert (read_folder(day_folder(dest)) != before) == converted, options
     # In one batch, the second logger file merges into what the first wrote.
     dest = fresh("memo-batch")
     r = convert(["--replace", a1, b2, "--out", dest])
-    assert r.returncode == 0 and r.stderr.splitlines(True)[:-1] == [warning(21), warning(22)], r.stderr
+    assert r.returncode == 0 and r.stderr.splitlines(True)[:-1] == \
+        [warning(21, " (and 1 more CSV file(s))")], r.stderr
     # The logger converted last again, and another station with another stem: nothing to say.
     r = convert([b2, sample("OTHER_B2.Q38", "--days", "3"), "--out", dest])
     assert r.returncode == 0 and r.stderr.count(b"\n") == 1, r.stderr
