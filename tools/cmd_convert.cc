@@ -477,6 +477,8 @@ int RunConvert(int argc, char** argv) {
   FolderLock lock;
   int locked = lock.Lock(dest, !o.noWait, [&] {
     if (o.verbosity > 0) {
+      // On a terminal, the other run's progress line may stand unfinished.
+      if (isatty(STDERR_FILENO) == 1) std::fputs("\r\033[K", stderr);
       Print(Say("ravelo convert: waiting for another run into {1} to finish...", ja::kJaWaiting,
                 {dest}));
     }
@@ -529,16 +531,16 @@ int RunConvert(int argc, char** argv) {
     // What the command line can see before the library converts the file.
     const LoggerScan scan = ScanLogger(file, NameStem(file, o.directOutput != 0), o.csvFileKind,
                                        o.directOutput != 0, o.dayCntlType == 1);
-    if (scan.headerRead && o.verbosity > 0) {
-      if (scan.missingBytes > 0) {
-        Print(Say("{1}: warning: the record area is incomplete: the file ends {2} bytes short of "
-                  "it; the records it holds are converted",
-                  ja::kJaTruncated, {file, std::to_string(scan.missingBytes)}));
-      } else if (scan.tailBytes > 0) {
-        Print(Say("{1}: warning: the record area is not a multiple of 8 bytes; its last {2} "
-                  "bytes are ignored",
-                  ja::kJaNotMultiple, {file, std::to_string(scan.tailBytes)}));
-      }
+    // Said after the conversion, unless the file gave no rows at all.
+    std::string areaWarning;
+    if (scan.headerRead && scan.missingBytes > 0) {
+      areaWarning = Say("{1}: warning: the record area is incomplete: the file ends {2} bytes "
+                        "short of it; the records it holds are converted",
+                        ja::kJaTruncated, {file, std::to_string(scan.missingBytes)});
+    } else if (scan.headerRead && scan.tailBytes > 0) {
+      areaWarning = Say("{1}: warning: the record area is not a multiple of 8 bytes; its last {2} "
+                        "bytes are ignored",
+                        ja::kJaNotMultiple, {file, std::to_string(scan.tailBytes)});
     }
     bool refused = false;
     if (scan.headerRead) {
@@ -601,7 +603,12 @@ int RunConvert(int argc, char** argv) {
       progress.Clear();
       for (const std::string& line : lines) Print(line);
     }
-    if (r == 0 && (lines.empty() || scan.rows == 0)) {
+    const bool noRows = r == 0 && (lines.empty() || scan.rows == 0);
+    if (!noRows && !areaWarning.empty() && o.verbosity > 0) {
+      progress.Clear();
+      Print(areaWarning);
+    }
+    if (noRows) {
       fail(Say("{1}: no records converted: is this a logger file?", ja::kJaNoRecords, {file}));
     } else if (r != 0) {
       fail(file + ": " + ResultText(r));
