@@ -612,7 +612,7 @@ int RunConvert(int argc, char** argv) {
       fail(Say("{1}: no records converted: is this a logger file?", ja::kJaNoRecords, {file}));
     } else if (r != 0) {
       fail(file + ": " + ResultText(r));
-      for (const std::string& hint : HintsFor(r, dest, outputFolder, scan.csvNames)) {
+      for (const std::string& hint : HintsFor(r, file, dest, outputFolder, scan.csvNames)) {
         Print(Say("  hint: {1}", ja::kJaHint, {hint}));
       }
     } else {

@@ -261,10 +261,28 @@ int FolderUsable(const std::string& path) {
   return access(path.c_str(), W_OK | X_OK) == 0 ? 0 : errno;
 }
 
-std::vector<std::string> HintsFor(int32_t code, const std::string& dest,
-                                  const std::string& outputFolder,
+std::vector<std::string> HintsFor(int32_t code, const std::string& loggerFile,
+                                  const std::string& dest, const std::string& outputFolder,
                                   const std::set<std::string>& csvNames) {
   std::vector<std::string> hints;
+  if (code == 3 || code == 9) {
+    // The reason the system gives for the logger file, where it is not plain.
+    struct stat st;
+    int e = 0;
+    if (stat(loggerFile.c_str(), &st) != 0) {
+      e = errno == ENOENT ? 0 : errno;
+    } else if (S_ISDIR(st.st_mode)) {
+      e = EISDIR;
+    } else if (int fd = open(loggerFile.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK); fd < 0) {
+      e = errno;
+    } else {
+      close(fd);
+    }
+    if (e != 0) {
+      hints.push_back(Say("cannot read {1}: {2}", ja::kJaHintUnreadable, {loggerFile, std::strerror(e)}));
+    }
+    return hints;
+  }
   auto space = [&](const std::string& folder) {
     struct statvfs fs;
     if (statvfs(folder.c_str(), &fs) != 0) return;

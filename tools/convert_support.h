@@ -87,9 +87,10 @@ std::string PrivateBatchPattern(const std::string& tempFolder);
 // INI files, then the folder), leaving anything else in them alone.
 void RemoveDeadBatchFolders(const std::string& tempFolder);
 
-// Hints for a failure with library code 10, 11 or 21 to 26: what the command
-// line finds afterwards in the folders and files of the job.
-std::vector<std::string> HintsFor(int32_t code, const std::string& dest,
+// Hints for a failure with library code 3, 9, 10, 11 or 21 to 26: what the
+// command line finds afterwards in the files and folders of the job.
+std::vector<std::string> HintsFor(int32_t code, const std::string& loggerFile,
+                                  const std::string& dest,
                                   const std::string& outputFolder,
                                   const std::set<std::string>& csvNames);
 

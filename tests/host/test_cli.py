@@ -564,6 +564,14 @@ def test_convert_failures():
     assert r.returncode == 1
     assert r.stderr.startswith((wrong + ": code 4: the file does not have the .Q38 extension\n").encode())
 
+    # The reason from the system, where the library's code cannot say it.
+    folder = os.path.join(fresh("fail-dir"), "D_dir.Q38")
+    os.mkdir(folder)
+    r = convert([folder, "--out", fresh("fail-dir-out")])
+    assert r.returncode == 1 and r.stderr.startswith(
+        ("%s: code 9: the logger file cannot be opened\n  hint: cannot read %s: Is a directory\n"
+         % (folder, folder)).encode()), r.stderr
+
     # A bad record on the second day: the first day is committed.
     good = [((2024, 5, 1, h, 0, 0), 4, 0, 100 + h) for h in range(24)]
     bad = write_logger(os.path.join(TMP, "B_bad.Q38"),
