@@ -99,8 +99,8 @@ const char kConvertHelp[] =
     "\n"
     "Exit codes:\n"
     "  0  every file was converted\n"
-    "  1  one or more files failed (the others were converted, unless\n"
-    "     --stop-on-error stopped the run)\n"
+    "  1  one or more files failed, gave no rows or were refused (--strict);\n"
+    "     the others were converted, unless --stop-on-error stopped the run\n"
     "  2  usage error (also: a path with a backslash)\n"
     "  3  the run could not start: DEST or the work folder cannot be made or\n"
     "     written into, another run holds DEST (--no-wait), or the batch cannot\n"
@@ -484,7 +484,11 @@ int RunConvert(int argc, char** argv) {
     }
   });
   while (locked == EINTR && interrupted == 0) locked = lock.Lock(dest, true, [] {});
-  if (interrupted != 0) return endRun(128 + interrupted);
+  if (interrupted != 0) {
+    Print(Say("ravelo convert: interrupted; {1} file(s) not converted", ja::kJaInterrupted,
+              {std::to_string(o.files.size())}));
+    return endRun(128 + interrupted);
+  }
   if (locked == EWOULDBLOCK) {
     Print(Say("ravelo convert: another run is converting into {1} (--no-wait)", ja::kJaBusy, {dest}));
     return endRun(kExitSetup);
