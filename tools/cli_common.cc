@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "messages.h"
 #include "ravelo.h"
 
 namespace ravelo::cli {
@@ -141,16 +142,18 @@ const char* ResultDescription(int32_t code) {
 }
 
 std::string ResultText(int32_t code) {
-  char message[80];
-  std::memset(message, 0, sizeof message);
-  std::string text = "code " + std::to_string(code) + ": ";
-  std::string shown;
-  if (RaveloErrMsgGet(code, message) == 1) {
-    message[sizeof message - 1] = '\0';
-    if (Cp932ToTerminal(message, &shown)) return text + shown;
+  const std::string number = std::to_string(code);
+  if (JapaneseWanted()) {
+    char message[80];
+    std::memset(message, 0, sizeof message);
+    std::string shown;
+    if (RaveloErrMsgGet(code, message) == 1) {
+      message[sizeof message - 1] = '\0';
+      if (Cp932ToTerminal(message, &shown)) return Say("code {1}: {2}", ja::kJaCode, {number, shown});
+    }
   }
   const char* english = ResultDescription(code);
-  return text + (*english != '\0' ? english : "unknown result");
+  return "code " + number + ": " + (*english != '\0' ? english : "unknown result");
 }
 
 }  // namespace ravelo::cli

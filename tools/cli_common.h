@@ -43,8 +43,9 @@ bool Cp932ToTerminal(const std::string& cp932, std::string* out);
 // ASCII written as \xNN when they cannot be converted.
 std::string Cp932ForTerminalOrEscaped(const std::string& cp932);
 
-// "code N: message": the library's message for a result code, converted for
-// the terminal; where the terminal cannot show it, an English description.
+// "code N: message": for a Japanese user the library's message for a result
+// code, converted for the terminal; otherwise, or where the terminal cannot
+// show it, an English description.
 std::string ResultText(int32_t code);
 
 // English description of result codes 2..26 (empty for others).

@@ -17,6 +17,7 @@ namespace {
 
 const char kSampleHelp[] =
     "Usage: ravelo sample OUT.Q38 [--days N] [--start YYYY-MM-DD] [--seed N]\n"
+    "                             [--station NAME]\n"
     "\n"
     "Writes a synthetic recording of a weather station, so the tool can be tried\n"
     "without a logger: one record per channel every 10 minutes from 00:00 of the\n"
@@ -36,6 +37,15 @@ const char kSampleHelp[] =
     "  --start YYYY-MM-DD   first day, 2000-01-01 to 2120-12-31 (default 2024-05-20)\n"
     "  --seed N             another weather, 0 to 4294967295 (default 38); the same\n"
     "                       options always give the same file\n"
+    "  --station NAME       the station's name, the first memo text (up to 16\n"
+    "                       bytes); default: the name of OUT.Q38 without its\n"
+    "                       extension, cut to 16 bytes\n"
+    "\n"
+    "The memo texts: the station's name, \"Q38 SAMPLE\", \"10 MIN INTERVAL\",\n"
+    "\"SEED N\", \"8 CHANNELS\" and an empty one. Two downloads of one station\n"
+    "have the same memo texts when they are made with the same --station and\n"
+    "--seed; ravelo convert warns when a logger file's memo texts differ from\n"
+    "those of a CSV file it writes into.\n"
     "\n"
     "Exit codes: 0 written, 1 the file cannot be written, 2 usage error.\n";
 
@@ -210,6 +220,8 @@ int RunSample(int argc, char** argv) {
   int64_t days = 14;
   int64_t startDay = DaysFromCivil(2024, 5, 20);
   int64_t seed = 38;
+  std::string station;
+  bool haveStation = false;
   bool optionsEnded = false;
   for (int i = 1; i < argc; ++i) {
     const char* arg = argv[i];
@@ -233,6 +245,12 @@ int RunSample(int argc, char** argv) {
       if (missing || !ParseInt(value.c_str(), 0, 4294967295LL, &seed)) {
         return UsageError("sample", "--seed needs a number from 0 to 4294967295");
       }
+    } else if (!optionsEnded && TakeValue(argc, argv, &i, "--station", &value, &missing)) {
+      if (missing || value.empty() || value.size() > q38::kMemoSize) {
+        return UsageError("sample", "--station needs a name of 1 to 16 bytes");
+      }
+      station = value;
+      haveStation = true;
     } else if (!optionsEnded && arg[0] == '-' && arg[1] != '\0') {
       return UsageError("sample", std::string("unknown option '") + arg + "'");
     } else if (outPath.empty()) {
@@ -242,17 +260,27 @@ int RunSample(int argc, char** argv) {
     }
   }
   if (outPath.empty()) return UsageError("sample", "the output file OUT.Q38 is missing");
+  if (outPath == "-") {
+    return UsageError("sample", "'-' is not a file name: sample writes a file, not standard output");
+  }
+  if (!haveStation) {
+    // The file's name without folder and extension.
+    size_t slash = outPath.find_last_of('/');
+    station = slash == std::string::npos ? outPath : outPath.substr(slash + 1);
+    size_t dot = station.find_last_of('.');
+    if (dot != std::string::npos && dot > 0) station.resize(dot);
+    if (station.size() > q38::kMemoSize) station.resize(q38::kMemoSize);
+  }
 
   int year, month, day;
-  CivilFromDays(startDay, &year, &month, &day);
-  char fromMemo[17];
-  std::snprintf(fromMemo, sizeof fromMemo, "FROM %04d-%02d-%02d", year, month, day);
+  char seedMemo[17];
+  std::snprintf(seedMemo, sizeof seedMemo, "SEED %lld", static_cast<long long>(seed));
 
   q38::Writer writer;
-  writer.SetMemo(1, "STATION A1");
+  writer.SetMemo(1, station);
   writer.SetMemo(2, "Q38 SAMPLE");
   writer.SetMemo(3, "10 MIN INTERVAL");
-  writer.SetMemo(4, fromMemo);
+  writer.SetMemo(4, seedMemo);
   writer.SetMemo(5, "8 CHANNELS");
   writer.SetMemo(6, "");
 

@@ -23,7 +23,7 @@ SAMPLES = os.path.join(SOURCE, "samples")
 # The committed samples and the options that made them (samples/README.md).
 SAMPLE_FILES = {
     "STATION_A1.Q38": [],
-    "STATION_A1_2.Q38": ["--start", "2024-06-02", "--days", "7"],
+    "STATION_A1_2.Q38": ["--start", "2024-06-02", "--days", "7", "--station", "STATION_A1"],
 }
 
 
@@ -36,11 +36,23 @@ WORK_TMP = os.path.join(TMP, "tmpdir")  # TMPDIR of the program: must stay empty
 os.mkdir(WORK_TMP)
 
 
-def run(args, locale="C.UTF-8", cwd=None):
-    env = dict(os.environ)
-    env["LC_ALL"] = locale
+def environment(locale="C.UTF-8", extra=None):
+    env = {k: v for k, v in os.environ.items() if not k.startswith("LC_") and k != "LANG"}
+    if locale is not None:
+        env["LC_ALL"] = locale
     env["TMPDIR"] = WORK_TMP
-    return subprocess.run([RAVELO] + args, capture_output=True, env=env, cwd=cwd, timeout=120)
+    env.update(extra or {})
+    return env
+
+
+def run(args, locale="C.UTF-8", cwd=None, env=None, preexec_fn=None):
+    return subprocess.run([RAVELO] + args, capture_output=True, cwd=cwd, timeout=120,
+                          env=environment(locale, env), preexec_fn=preexec_fn)
+
+
+def summary(converted, failed, rows, created, merged):
+    return ("ravelo convert: %d logger file(s) converted, %d failed; %d rows read; "
+            "%d CSV file(s) created, %d merged\n" % (converted, failed, rows, created, merged)).encode()
 
 
 @functools.lru_cache(maxsize=None)
@@ -216,6 +228,10 @@ def message(code):
     return texts[code]
 
 
+# Japanese messages on a UTF-8 terminal, whether or not ja_JP.UTF-8 is installed.
+JAPANESE = {"LC_CTYPE": "C.UTF-8", "LC_MESSAGES": "ja_JP.UTF-8"}
+
+
 # ---- Help and usage ------------------------------------------------------------
 
 def test_help_texts():
@@ -225,6 +241,8 @@ def test_help_texts():
         assert word in main.stdout, word
     assert run(["help"]).stdout == main.stdout
     assert run(["-h"]).stdout == main.stdout
+    assert run(["help", "--help"]).stdout.startswith(b"Usage: ravelo help")
+    assert run(["help", "help"]).stdout == run(["help", "--help"]).stdout
     for command in ("convert", "info", "sample"):
         r = run([command, "--help"])
         assert r.returncode == 0, command
@@ -234,7 +252,8 @@ def test_help_texts():
     convert_help = run(["convert", "--help"]).stdout
     for option in (b"--out", b"--month", b"--replace", b"--merge", b"--direct",
                    b"--midnight-as-24", b"--stop-on-error", b"--keep-going", b"--work-dir",
-                   b"--id", b"--new-batch", b"--end-batch"):
+                   b"--id", b"--new-batch", b"--end-batch", b"--strict", b"--no-wait",
+                   b"--quiet", b"--verbose", b"first '_'"):
         assert option in convert_help, option
 
 
@@ -246,33 +265,53 @@ def test_usage_errors_exit_2():
              ["info"], ["info", "a.Q38", "b.Q38"], ["info", "--bogus", "a.Q38"],
              ["sample"], ["sample", "a.Q38", "--days", "0"], ["sample", "a.Q38", "--days", "x"],
              ["sample", "a.Q38", "--start", "2024-02-30"], ["sample", "a.Q38", "--start", "1999-12-31"],
-             ["sample", "a.Q38", "b.Q38"]]
-    for args in cases:
+             ["sample", "a.Q38", "b.Q38"], ["sample", "-"], ["sample", "a.Q38", "--station", ""],
+             ["help", "frob"], ["help", "convert", "info"]]
+    # Conflicting and repeated options of convert.
+    for extra in (["--month", "--direct"], ["--day", "--month"], ["--merge", "--replace"],
+                  ["--out", "e"], ["--out=e"], ["-o", "e"], ["--month", "--month"],
+                  ["-q", "--verbose"], ["--stop-on-error", "--keep-going"],
+                  ["--id", "1", "--id=2"], ["--strict", "--strict"]):
+        cases.append(["convert", "x.Q38", "--out", "d"] + extra)
+    # A backslash in a path would reach another file: a\b_1.Q38 is read as a/b_1.Q38.
+    os.makedirs(os.path.join(TMP, "a"), exist_ok=True)
+    shutil.copy(os.path.join(SAMPLES, "STATION_A1.Q38"), os.path.join(TMP, "a", "b_1.Q38"))
+    backslash = [["convert", "a\\b_1.Q38", "--out", "bs"], ["convert", "x.Q38", "--out", "b\\s"],
+                 ["convert", "x.Q38", "--out", "bs", "--work-dir", "a\\"]]
+    for args in cases + backslash:
         r = run(args, cwd=TMP)
         assert r.returncode == 2, (args, r.returncode, r.stderr)
         assert r.stdout == b"", args
         assert b"ravelo" in r.stderr, args
-    assert not os.path.exists(os.path.join(TMP, "a.Q38"))
+    for args in backslash:
+        assert b"backslash" in run(args, cwd=TMP).stderr, args
+    assert not os.path.exists(os.path.join(TMP, "a.Q38")) and not os.path.exists(os.path.join(TMP, "-"))
+    assert not os.path.exists(os.path.join(TMP, "bs")) and not os.path.exists(os.path.join(TMP, "d"))
 
 
 # ---- sample ----------------------------------------------------------------------
 
 def test_sample_is_deterministic_and_matches_committed_samples():
+    os.makedirs(os.path.join(TMP, "det"), exist_ok=True)
     a = sample("det1.Q38")
-    b = sample("det2.Q38")
+    b = sample(os.path.join("det", "det1.Q38"))
     assert open(a, "rb").read() == open(b, "rb").read()
     c = sample("det3.Q38", "--seed", "7")
     assert open(a, "rb").read() != open(c, "rb").read()
+    # The first memo is the station: the file's name unless given.
+    assert decode(sample("det2.Q38"))[0][0] == b"det2" and decode(a)[0][0] == b"det1"
+    assert decode(sample("det4.Q38", "--station", "det1"))[1] == decode(a)[1]
+    assert decode(sample("A_name_longer_than_16.Q38"))[0][0] == b"A_name_longer_th"
     for name, options in SAMPLE_FILES.items():
-        made = sample("committed-" + name, *options)
+        os.makedirs(os.path.join(TMP, "committed"), exist_ok=True)
+        made = sample(os.path.join("committed", name), *options)
         assert open(made, "rb").read() == open(os.path.join(SAMPLES, name), "rb").read(), name
 
 
 def test_sample_layout_and_values():
     path = sample("layout.Q38", "--start", "2023-12-31", "--days", "2")
     memos, records = decode(path)
-    assert memos == [b"STATION A1", b"Q38 SAMPLE", b"10 MIN INTERVAL", b"FROM 2023-12-31",
-                     b"8 CHANNELS", b""]
+    assert memos == [b"layout", b"Q38 SAMPLE", b"10 MIN INTERVAL", b"SEED 38", b"8 CHANNELS", b""]
     data = open(path, "rb").read()
     assert struct.unpack_from("<II", data, 2) == (len(data), 1024)
     assert len(records) == (2 * 144 + 1) * 8
@@ -333,7 +372,7 @@ def test_info_on_sample():
     assert code == 0 and err == b"", err
     assert sorted(os.listdir(SAMPLES)) == before
     for text in ("dataStart:   1024", "dataEnd:     130112", "size:        130112 bytes",
-                 "memo 1:      STATION A1", "memo 4:      FROM 2024-05-20", "records:     16136",
+                 "memo 1:      STATION_A1", "memo 4:      SEED 38", "records:     16136",
                  "time range:  2024-05-20 00:00:00 .. 2024-06-03 00:00:00", "rows:        2017",
                  "days:        15", "months:      2", "channels:    8", "problems:    none"):
         assert text in out, (text, out)
@@ -411,14 +450,15 @@ def test_convert_sample_into_day_files():
     dest = os.path.join(fresh("day"), "out", "nested")  # made by the program
     src = os.path.join(SAMPLES, "STATION_A1.Q38")
     r = convert([src, "--out", dest])
-    assert r.returncode == 0 and r.stdout == b"" and r.stderr == b"", r.stderr
+    assert r.returncode == 0 and r.stdout == b"", r.stderr
+    assert r.stderr == summary(1, 0, 2017, 15, 0), r.stderr
     expected = Expected()
     expected.job(src)
     files = expected.contents()
     assert len(files) == 15 and "STATION_20240520.CSV" in files and "STATION_20240603.CSV" in files
     check_folder(day_folder(dest), files)
     first = files["STATION_20240520.CSV"].split(b"\r\n")
-    assert first[0] == b"ZELKA-Q38" and first[1] == b"STATION A1"
+    assert first[0] == b"ZELKA-Q38" and first[1] == b"STATION_A1"
     assert first[7] == cp932("date,time,温度(ｻｰﾐｽﾀ),湿度,気圧,平均風速,平均風向,雨量,日射,日照")
     assert first[8] == cp932(",,ﾟC,%,hPa,m/s,,mm,KW/m2,min")
 
@@ -465,7 +505,7 @@ def test_convert_merges_by_default_and_replaces_on_request():
     assert convert([y, "--out", dest]).returncode == 0
     check_folder(day_folder(dest), merged.contents())
     day22 = merged.contents()["A_20240522.CSV"]
-    assert day22.count(b"\r\n2024/05/22,") == 144 and b"FROM 2024-05-21" in day22
+    assert day22.count(b"\r\n2024/05/22,") == 144 and b"\r\nSEED 2\r\n" in day22
 
     # Separate runs with --replace: each run is a batch of its own.
     dest = fresh("replace")
@@ -504,15 +544,17 @@ def test_convert_failures():
     dest = fresh("fail-keep-going")
     r = convert(["missing_1.Q38", src, "--out", dest], locale="C.UTF-8")
     assert r.returncode == 1
-    assert r.stderr.decode("utf-8") == "missing_1.Q38: code 3: %s\n" % message(3), r.stderr
+    assert r.stderr == b"missing_1.Q38: code 3: the logger file does not exist\n" + \
+        summary(1, 1, 1009, 8, 0), r.stderr
     check_folder(day_folder(dest), expected.contents())
 
     dest = fresh("fail-stop")
     r = convert(["--stop-on-error", "missing_1.Q38", src, "--out", dest])
     assert r.returncode == 1
-    lines = r.stderr.decode("utf-8").splitlines()
-    assert lines[0] == "missing_1.Q38: code 3: %s" % message(3)
+    lines = r.stderr.decode("utf-8").splitlines(True)
+    assert lines[0] == "missing_1.Q38: code 3: the logger file does not exist\n"
     assert "1 file(s) not converted" in lines[1]
+    assert lines[2].encode() == summary(0, 1, 0, 0, 0)
     assert read_folder(day_folder(dest)) == {}
 
     # Wrong extension, and a terminal that cannot show Japanese.
@@ -520,7 +562,15 @@ def test_convert_failures():
     shutil.copy(src, wrong)
     r = convert([wrong, "--out", fresh("fail-ext")], locale="C")
     assert r.returncode == 1
-    assert r.stderr == (wrong + ": code 4: the file does not have the .Q38 extension\n").encode()
+    assert r.stderr.startswith((wrong + ": code 4: the file does not have the .Q38 extension\n").encode())
+
+    # The reason from the system, where the library's code cannot say it.
+    folder = os.path.join(fresh("fail-dir"), "D_dir.Q38")
+    os.mkdir(folder)
+    r = convert([folder, "--out", fresh("fail-dir-out")])
+    assert r.returncode == 1 and r.stderr.startswith(
+        ("%s: code 9: the logger file cannot be opened\n  hint: cannot read %s: Is a directory\n"
+         % (folder, folder)).encode()), r.stderr
 
     # A bad record on the second day: the first day is committed.
     good = [((2024, 5, 1, h, 0, 0), 4, 0, 100 + h) for h in range(24)]
@@ -528,9 +578,9 @@ def test_convert_failures():
                        good + [((2024, 5, 2, 0, 0, 0), 4, 0, 1), ((2024, 5, 2, 0, 30, 0), 4, 0, 2),
                                ((2024, 5, 2, 1, 0, 0), 9, 0, 1)])
     dest = fresh("fail-19")
-    r = convert([bad, "--out", dest])
+    r = convert([bad, "--out", dest], locale=None, env=JAPANESE)
     assert r.returncode == 1
-    assert r.stderr.decode("utf-8") == "%s: code 19: %s\n" % (bad, message(19))
+    assert r.stderr.decode("utf-8").startswith("%s: コード 19: %s\n" % (bad, message(19))), r.stderr
     files = read_folder(day_folder(dest))
     assert files["B_20240501.CSV"].count(b"\r\n2024/05/01,") == 24, files
     # The second day's new file keeps the row written before the failure.
@@ -548,12 +598,279 @@ def test_version_is_the_project_version():
     assert os.path.basename(LIB) == "libravelo.so." + version, LIB
 
 
+def test_convert_one_spelling_of_dest_and_work_folder():
+    """A batch meets its files however DEST and the work folder are spelled."""
+    x = sample("C_x.Q38", "--start", "2024-05-20", "--days", "3", "--seed", "1", "--station", "C")
+    y = sample("C_y.Q38", "--start", "2024-05-21", "--days", "1", "--seed", "2", "--station", "C")
+    merged = Expected()
+    merged.job(x)
+    merged.job(y)
+    base = fresh("spelling")
+    os.mkdir(os.path.join(base, "w"))
+    os.symlink("w", os.path.join(base, "link-w"))
+    r = convert(["--replace", "--work-dir", "w", "--new-batch", x, "--out", "wr"], cwd=base)
+    assert r.returncode == 0, r.stderr
+    for work, out in (("./w", "./wr"), ("link-w", os.path.join(base, "wr")), ("w/", "wr/../wr")):
+        r = convert(["--replace", "--work-dir", work, y, "--out", out], cwd=base)
+        assert r.returncode == 0, r.stderr
+        check_folder(day_folder(os.path.join(base, "wr")), merged.contents())
+
+
+def hold_lock(path):
+    import fcntl
+    fd = os.open(path, os.O_RDONLY)
+    fcntl.flock(fd, fcntl.LOCK_EX)
+    return fd
+
+
+def start(args, **kw):
+    env = environment(kw.pop("locale", "C.UTF-8"), kw.pop("env", None))
+    return subprocess.Popen([RAVELO] + args, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                            env=env, **kw)
+
+
+def test_convert_runs_into_one_dest_take_turns():
+    dest = fresh("turns")
+    canonical = os.path.realpath(dest)
+    src = os.path.join(SAMPLES, "STATION_A1.Q38")
+    held = hold_lock(dest)
+    try:
+        waiting = start(["convert", src, "--out", dest + "/."])
+        line = waiting.stderr.readline()
+        assert line == b"ravelo convert: waiting for another run into %s to finish...\n" % \
+            canonical.encode(), line
+        # The waiting run has its private batch folder; killed, it leaves it behind.
+        assert len(os.listdir(WORK_TMP)) == 1, os.listdir(WORK_TMP)
+        r = run(["convert", "--no-wait", src, "--out", dest])
+        assert r.returncode == 3, r.stderr
+        assert r.stderr == b"ravelo convert: another run is converting into %s (--no-wait)\n" % \
+            canonical.encode(), r.stderr
+        waiting.kill()
+        waiting.wait()
+        waiting.stdout.close()
+        waiting.stderr.close()
+        assert read_folder(day_folder(dest)) == {}
+    finally:
+        os.close(held)
+    # The next run removes the folder of the killed one.
+    assert convert(["-q", src, "--out", fresh("turns-next")]).returncode == 0
+    assert os.listdir(WORK_TMP) == []
+
+    # Two runs at once, overlapping days of one stem: as if one ran after the other.
+    x = sample("T_x.Q38", "--start", "2024-05-20", "--days", "3", "--seed", "1", "--station", "T")
+    y = sample("T_y.Q38", "--start", "2024-05-21", "--days", "2", "--seed", "2", "--station", "T")
+    orders = []
+    for first, second in ((x, y), (y, x)):
+        e = Expected()
+        e.job(first)
+        e.job(second)
+        orders.append(e.contents())
+    for round_number in range(4):
+        dest = fresh("turns-%d" % round_number)
+        runs = [start(["convert", "-q", f, "--out", dest]) for f in (x, y)]
+        for p in runs:
+            out, err = p.communicate(timeout=120)
+            assert p.returncode == 0 and err == b"", err
+        got = read_folder(day_folder(dest))
+        assert got in orders, sorted(got)
+    assert os.listdir(WORK_TMP) == []
+
+
+def test_convert_warns_of_another_logger_in_the_same_files():
+    dest = os.path.join(TMP, "memo")
+    a1 = sample("STATION_A1.Q38", "--start", "2024-05-20", "--days", "2")
+    b2 = sample("STATION_B2.Q38", "--start", "2024-05-21", "--days", "2")
+    day = lambda d: os.path.join(day_folder(dest), "STATION_202405%02d.CSV" % d)
+    warning = lambda d, more="": ("%s: warning: its memo texts differ from those in %s%s: a file of "
+                                  "another logger?\n" % (b2, os.path.realpath(day(d)), more)).encode()
+    # (options, exit code, what is said, B2 converted)
+    for options, code, said, converted in (
+            ([], 0, [warning(21, " (and 1 more CSV file(s))")], True),
+            (["-v"], 0, [warning(21), warning(22)], True),
+            (["--strict"], 1, [("%s: not converted (--strict): its memo texts differ from those "
+                                "in %s (and 1 more CSV file(s))\n" % (b2, os.path.realpath(day(21)))
+                                ).encode()], False),
+            (["--replace"], 0, [], True)):  # a run of its own replaces, not merges
+        dest = fresh("memo")
+        assert convert([a1, "--out", dest]).returncode == 0
+        before = read_folder(day_folder(dest))
+        r = convert(options + [b2, "--out", dest])
+        assert r.returncode == code, (options, r.stderr)
+        lines = [l for l in r.stderr.splitlines(True) if not l.startswith(b"  ")]  # -v: files
+        assert lines[:-1] == said, (options, r.stderr)
+        assert (read_folder(day_folder(dest)) != before) == converted, options
+    # In one batch, the second logger file merges into what the first wrote.
+    dest = fresh("memo-batch")
+    r = convert(["--replace", a1, b2, "--out", dest])
+    assert r.returncode == 0 and r.stderr.splitlines(True)[:-1] == \
+        [warning(21, " (and 1 more CSV file(s))")], r.stderr
+    # The logger converted last again, and another station with another stem: nothing to say.
+    r = convert([b2, sample("OTHER_B2.Q38", "--days", "3"), "--out", dest])
+    assert r.returncode == 0 and r.stderr.count(b"\n") == 1, r.stderr
+
+
+def test_convert_fails_files_that_give_no_rows():
+    t = [((2024, 5, 1, 0, m, 0), 0, 0, m) for m in range(0, 60, 10)]
+    text = os.path.join(TMP, "N_text.Q38")
+    shutil.copy("/etc/passwd" if os.path.exists("/etc/passwd") else __file__, text)
+    noise = os.path.join(TMP, "N_noise.Q38")
+    open(noise, "wb").write(bytes((i * 7919 + 13) % 251 for i in range(5000)))
+    incomplete = "warning: the record area is incomplete"
+    cases = [  # (logger file, exit code, texts said)
+        (text, 1, ["no records converted: is this a logger file?"]),
+        (noise, 1, ["no records converted"]),
+        (write_logger(os.path.join(TMP, "N_empty.Q38"), []), 1, ["no records converted"]),
+        (write_logger(os.path.join(TMP, "N_skip.Q38"), [(s, 127, 0, 1) for s, _, _, _ in t]), 1,
+         ["no records converted"]),
+        (write_logger(os.path.join(TMP, "N_cut.Q38"), t, cut=13), 1,
+         [incomplete, "the file ends 13 bytes short", "code 16"]),
+        (write_logger(os.path.join(TMP, "N_cut8k.Q38"), t, cut=len(t) * 8), 1,
+         ["no records converted"]),
+        (write_logger(os.path.join(TMP, "N_odd.Q38"), t, data_end=1024 + 6 * 8 + 5), 0,
+         ["is not a multiple of 8 bytes; its last 5 bytes"]),
+    ]
+    for path, code, texts in cases:
+        if path.endswith("N_odd.Q38"):
+            with open(path, "ab") as f:
+                f.write(b"\1\2\3\4\5")
+        dest = fresh("norows")
+        r = convert([path, "--out", dest])
+        assert r.returncode == code, (path, r.stderr)
+        for said in texts:
+            assert said.encode() in r.stderr, (said, r.stderr)
+        if "no records converted" in texts[0]:  # nothing else to say of such a file
+            assert r.stderr.count(b"\n") == 2, r.stderr
+        if code == 1 and "code 16" not in texts:
+            assert read_folder(day_folder(dest)) == {}, path
+            assert r.stderr.endswith(summary(0, 1, 0, 0, 0)), r.stderr
+
+
+def test_convert_quiet_verbose_and_languages():
+    src = os.path.join(SAMPLES, "STATION_A1_2.Q38")
+    dest = fresh("talk")
+    r = convert(["-q", src, "--out", dest])
+    assert r.returncode == 0 and r.stderr == b"", r.stderr
+    r = convert(["-v", src, "--out", dest])
+    folder = os.path.realpath(day_folder(dest))
+    assert r.stderr == b"".join(b"  merged %s/STATION_202406%02d.CSV\n" % (folder.encode(), d)
+                                for d in range(2, 10)) + summary(1, 0, 1009, 0, 8), r.stderr
+    r = convert(["-v", "--replace", src, "--out", dest])
+    assert r.stderr.endswith(b"1009 rows read; 0 CSV file(s) created, 8 replaced or merged\n")
+    r = convert(["-q", "missing_1.Q38", "--out", dest])
+    assert r.returncode == 1 and r.stderr == b"missing_1.Q38: code 3: the logger file does not exist\n"
+
+    english = b"missing_1.Q38: code 3: the logger file does not exist\n"
+    japanese = ("missing_1.Q38: コード 3: %s\n" % message(3)).encode()
+    for env, said in (
+            (JAPANESE, japanese),
+            ({"LC_CTYPE": "C.UTF-8", "LANG": "ja_JP.UTF-8"}, japanese),
+            ({"LC_CTYPE": "C.UTF-8", "LC_MESSAGES": "en_US.UTF-8", "LANG": "ja_JP.UTF-8"}, english),
+            ({"LC_ALL": "C.UTF-8", "LANG": "ja_JP.UTF-8"}, english),
+            ({"LC_ALL": "en_US.UTF-8"}, english),
+            ({"LC_CTYPE": "C", "LC_MESSAGES": "ja_JP.UTF-8"}, english)):  # no Japanese to show
+        r = convert(["missing_1.Q38", "--out", dest], locale=None, env=env)
+        assert r.stderr.splitlines(True)[0] == said, (env, r.stderr)
+    r = convert(["missing_1.Q38", "--out", dest], locale=None, env=JAPANESE)
+    assert "ロガーファイル 0 個を変換、1 個が失敗" in r.stderr.decode(), r.stderr
+
+
+def test_convert_destination_that_cannot_be_used_exit_3():
+    base = fresh("baddest")
+    open(os.path.join(base, "file"), "w").close()
+    os.makedirs(os.path.join(base, "csvfile"))
+    open(os.path.join(base, "csvfile", "CSV"), "w").close()
+    os.makedirs(os.path.join(base, "dayfile", "CSV"))
+    open(os.path.join(base, "dayfile", "CSV", "Day"), "w").close()
+    cases = [("file", "Not a directory"), ("file/below", "Not a directory"),
+             ("csvfile", "Not a directory"), ("dayfile", "Not a directory")]
+    if os.geteuid() != 0:  # permissions do not hold back root
+        os.makedirs(os.path.join(base, "readonly"))
+        os.chmod(os.path.join(base, "readonly"), 0o555)
+        cases += [("readonly", "Permission denied"), ("readonly/below", "Permission denied")]
+    src = os.path.join(SAMPLES, "STATION_A1_2.Q38")
+    for out, reason in cases:
+        r = convert([src, "--out", os.path.join(base, out)])
+        assert r.returncode == 3, (out, r.stderr)
+        assert r.stderr.startswith(b"ravelo convert: cannot ") and \
+            r.stderr.endswith((": %s\n" % reason).encode()), (out, r.stderr)
+    # With --direct only DEST itself counts.
+    assert convert(["--direct", src, "--out", os.path.join(base, "dayfile")]).returncode == 0
+
+
+def test_convert_file_size_limit_fails_the_write():
+    import resource
+    src = os.path.join(SAMPLES, "STATION_A1_2.Q38")
+    limit = lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (4096, 4096))
+    dest = fresh("fsize")
+    # A new file, then a merge: each write beyond the limit fails with code 21.
+    r = convert([src, "--out", dest], preexec_fn=limit)
+    assert r.returncode == 1, (r.returncode, r.stderr)
+    assert b": code 21: writing to a file failed\n" in r.stderr, r.stderr
+    assert b"  hint: the file size limit of this process (ulimit -f) is 4096 bytes" in r.stderr
+    shutil.rmtree(dest)
+    assert convert([src, "--out", dest]).returncode == 0
+    before = read_folder(day_folder(dest))
+    r = convert([src, "--out", dest], preexec_fn=limit)
+    assert r.returncode == 1 and b"code 21" in r.stderr, (r.returncode, r.stderr)
+    assert read_folder(day_folder(dest)) == before  # no .TMP left, nothing changed
+
+
+def test_convert_shows_progress_within_the_file():
+    import fcntl
+    import pty
+    src = os.path.join(SAMPLES, "STATION_A1.Q38")
+    dest = fresh("progress")
+    assert convert([src, "--out", dest]).returncode == 0
+    last = os.path.join(day_folder(dest), "STATION_20240603.CSV")
+    # Held for writing by another program: the file cannot be opened, and the hint says why.
+    held = open(last, "r+b")
+    fcntl.lockf(held, fcntl.LOCK_EX)
+    r = convert([src, "--out", dest])
+    held.close()
+    assert r.returncode == 1 and b"code 22: a CSV file cannot be opened\n  hint: %s is held by " \
+        b"another program\n" % os.path.realpath(last).encode() in r.stderr, r.stderr
+    # Held for reading: the run waits at the commit of that last day's file,
+    # with the whole logger file read.
+    held = open(last, "rb")
+    fcntl.lockf(held, fcntl.LOCK_SH)
+    leader, follower = pty.openpty()
+    p = subprocess.Popen([RAVELO, "convert", src, "--out", dest], stdin=subprocess.DEVNULL,
+                         stdout=subprocess.DEVNULL, stderr=follower, env=environment())
+    os.close(follower)
+    shown = b""
+    try:
+        while b"0.1 / 0.1 MB (100%)" not in shown:
+            chunk = os.read(leader, 4096)
+            assert chunk, shown
+            shown += chunk
+    finally:
+        fcntl.lockf(held, fcntl.LOCK_UN)
+        held.close()
+    assert p.wait(timeout=120) == 0
+    try:
+        while True:
+            chunk = os.read(leader, 4096)
+            if not chunk:
+                break
+            shown += chunk
+    except OSError:  # the terminal is gone with its last process
+        pass
+    os.close(leader)
+    assert b"\r\033[K[1/1] " + src.encode() in shown, shown
+    assert shown.endswith(summary(1, 0, 2017, 0, 15).replace(b"\n", b"\r\n")), shown[-200:]
+
+
 TESTS = [test_help_texts, test_version_is_the_project_version, test_usage_errors_exit_2,
          test_sample_is_deterministic_and_matches_committed_samples, test_sample_layout_and_values,
          test_info_on_sample, test_info_finds_undefined_modes_and_wind_out_of_range,
          test_info_finds_broken_record_areas, test_info_shows_memos_for_the_terminal,
          test_convert_sample_into_day_files, test_convert_month_direct_and_midnight,
-         test_convert_merges_by_default_and_replaces_on_request, test_convert_failures]
+         test_convert_merges_by_default_and_replaces_on_request, test_convert_failures,
+         test_convert_one_spelling_of_dest_and_work_folder, test_convert_runs_into_one_dest_take_turns,
+         test_convert_warns_of_another_logger_in_the_same_files,
+         test_convert_fails_files_that_give_no_rows, test_convert_quiet_verbose_and_languages,
+         test_convert_destination_that_cannot_be_used_exit_3,
+         test_convert_file_size_limit_fails_the_write, test_convert_shows_progress_within_the_file]
 
 
 def main():
