@@ -268,7 +268,7 @@ class InfoTest(Tmp):
         self.assertEqual(r.returncode, 0, r.stderr)
         info = json.loads(r.stdout.decode("utf-8"))
         self.assertEqual((info["size"], info["dataStart"], info["dataEnd"]), (130112, 1024, 130112))
-        self.assertEqual(info["memos"][:2], ["STATION A1", "Q38 SAMPLE"])
+        self.assertEqual(info["memos"][:2], ["STATION_A1", "Q38 SAMPLE"])
         self.assertEqual((info["records"], info["rows"]), (16136, 2017))
         self.assertEqual((info["first"], info["last"]), ("2024-05-20T00:00:00", "2024-06-03T00:00:00"))
         self.assertEqual(len(info["days"]), 15)
