@@ -15,6 +15,8 @@ import subprocess
 import sys
 import tempfile
 
+from logger_files import write_logger
+
 LIB = os.path.abspath(sys.argv[1]) if len(sys.argv) > 1 else ""
 RAVELO = os.path.join(os.path.dirname(LIB), "tools", "ravelo")
 SOURCE = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
@@ -341,25 +343,6 @@ def test_sample_layout_and_values():
 
 
 # ---- info --------------------------------------------------------------------------
-
-def write_logger(path, records, memos=(b"",) * 6, data_start=1024, data_end=None, cut=0,
-                 header_size=None):
-    """The records follow a header of header_size bytes (data_start by default)."""
-    head = bytearray(data_start if header_size is None else header_size)
-    head[0:2] = b"Q8"
-    for i, m in enumerate(memos):
-        head[486 + 16 * i:486 + 16 * i + len(m)] = m
-    body = bytearray()
-    for (y, mo, d, h, mi, s), mode, channel, value in records:
-        bits = ((((((y - 2000) << 4 | mo) << 5 | d) << 5 | h) << 6 | mi) << 6 | s) << 7 | mode
-        body += bits.to_bytes(5, "big") + bytes([channel, value & 0xFF, value >> 8])
-    data = head + body
-    struct.pack_into("<II", data, 2, data_end if data_end is not None else len(data), data_start)
-    if cut:
-        data = data[:-cut]
-    open(path, "wb").write(data)
-    return path
-
 
 def info(path, locale="C.UTF-8"):
     r = run(["info", path], locale=locale)

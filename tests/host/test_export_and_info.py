@@ -12,11 +12,12 @@ import os
 import random
 import resource
 import shutil
-import struct
 import subprocess
 import sys
 import tempfile
 import unittest
+
+from logger_files import write_logger
 
 LIB = os.path.abspath(sys.argv[1]) if len(sys.argv) > 1 else ""
 RAVELO = os.path.join(os.path.dirname(LIB), "tools", "ravelo")
@@ -72,22 +73,6 @@ def value_text(mode, raw, stamp):
         sign = ""
     q, r = divmod(abs(v), 10 ** decimals)
     return sign + (str(q) if decimals == 0 else "%d.%0*d" % (q, decimals, r))
-
-
-def write_logger(path, records, memos=(b"",) * 6, data_start=1024, data_end=None):
-    head = bytearray(data_start)
-    head[0:2] = b"Q8"
-    for i, m in enumerate(memos):
-        head[486 + 16 * i:486 + 16 * i + len(m)] = m
-    body = bytearray()
-    for (y, mo, d, h, mi, s), mode, channel, value in records:
-        bits = ((((((y - 2000) << 4 | mo) << 5 | d) << 5 | h) << 6 | mi) << 6 | s) << 7 | mode
-        body += bits.to_bytes(5, "big") + bytes([channel, value & 0xFF, value >> 8])
-    data = head + body
-    struct.pack_into("<II", data, 2, data_end if data_end is not None else len(data), data_start)
-    with open(path, "wb") as f:
-        f.write(data)
-    return path
 
 
 def run(args, timeout=120):
