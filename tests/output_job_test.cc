@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "../tools/common/logger_file.h"
+#include "logger_file.h"
 #include "api/converter.h"
 #include "platform/fault.h"
 
@@ -113,7 +113,7 @@ TEST_F(OutputJobs, AReplaceThatFailsKeepsTheCsvFileAndTheRowsInTheTemporaryFile)
   const std::string kept = Slurp(DayFile(".TMP"));
   EXPECT_TRUE(Has(kept, "2024/05/01,10:00:00,+0000.1\r\n"));
   EXPECT_TRUE(Has(kept, "2024/05/01,11:00:00,+0000.2\r\n"));
-  EXPECT_STREQ(c_->outputPath, "");
+  EXPECT_STREQ(c_->outputFile().OutputPath(), "");
 
   // A later commit that fails before deleting anything removes its
   // temporary file as before.

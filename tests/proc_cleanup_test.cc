@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include "../tools/common/logger_file.h"
+#include "logger_file.h"
 #include "api/converter.h"
 #include "platform/fault.h"
 
@@ -67,16 +67,16 @@ TEST_F(ProcCleanupTest, APartialMergeFileIsRemoved) {
   EXPECT_EQ(Run(1), kWriteFailed);
   EXPECT_FALSE(fs::exists(day + "/LOG_20240101.TMP"));
   EXPECT_EQ(Read(csv), earlier);
-  EXPECT_STREQ(converter->outputPath, "");
-  EXPECT_EQ(converter->outputHandle, platform::kNoFile);
-  EXPECT_EQ(converter->csvReadHandle, platform::kNoFile);
+  EXPECT_STREQ(converter->outputFile().OutputPath(), "");
+  EXPECT_FALSE(converter->outputFile().IsOpen());
+  EXPECT_FALSE(converter->csvReader().IsOpen());
 }
 
 TEST_F(ProcCleanupTest, AFileWrittenNewStays) {
   fault::FailOpAlways(fault::Op::kWrite);
   EXPECT_EQ(Run(1), kWriteFailed);
   EXPECT_TRUE(fs::exists(day + "/LOG_20240101.CSV"));
-  EXPECT_STREQ(converter->outputPath, "");
+  EXPECT_STREQ(converter->outputFile().OutputPath(), "");
 }
 
 TEST_F(ProcCleanupTest, TheOnlyCopyOfTheRowsIsKept) {
@@ -90,7 +90,7 @@ TEST_F(ProcCleanupTest, TheOnlyCopyOfTheRowsIsKept) {
   EXPECT_EQ(Read(csv), before);
   const std::string merged = Read(day + "/LOG_20240101.TMP");
   EXPECT_NE(merged.find("2024/01/01,00:00:03"), std::string::npos) << merged;
-  EXPECT_STREQ(converter->outputPath, "");
+  EXPECT_STREQ(converter->outputFile().OutputPath(), "");
 }
 
 TEST_F(ProcCleanupTest, AWorkFolderTooLongForItsFieldHoldsNoIniFile) {

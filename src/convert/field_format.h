@@ -46,6 +46,24 @@ struct FieldRule {
 uint32_t FormatScaledInteger(char* out, int64_t value, uint32_t decimals, uint32_t width,
                              bool plusFlag, bool zeroPad);
 
+// "%4d/%02d/%02d,%02d:%02d:%02d" of the row's time. Returns its length.
+inline uint32_t FormatRowTime(char* line, const LoggerTimestamp& time) {
+  if (HasPlainRowTime(time)) return FormatPlainRowTime(line, time);
+  uint32_t at = 0;
+  at += FormatScaledInteger(line + at, time.year, 0, 4, false, false);
+  line[at++] = '/';
+  at += FormatScaledInteger(line + at, time.month, 0, 2, false, true);
+  line[at++] = '/';
+  at += FormatScaledInteger(line + at, time.day, 0, 2, false, true);
+  line[at++] = ',';
+  at += FormatScaledInteger(line + at, time.hour, 0, 2, false, true);
+  line[at++] = ':';
+  at += FormatScaledInteger(line + at, time.minute, 0, 2, false, true);
+  line[at++] = ':';
+  at += FormatScaledInteger(line + at, time.second, 0, 2, false, true);
+  return at;
+}
+
 // Writes the field of one channel, its leading comma included, into out (at
 // least kMaxFieldLength bytes) and returns its length; 0 for an undefined
 // mode. rowTime is the row's timestamp, used by the times of occurrence. No

@@ -1,0 +1,79 @@
+// What the engine's tests share: a temporary folder per test, reading and
+// writing whole files, logger files saved from their records, and a look
+// inside the Converter's components.
+#pragma once
+
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "api/converter.h"
+#include "logger_file.h"
+
+namespace ravelo {
+
+namespace test {
+
+// A fresh folder below /tmp, removed with everything in it at the end.
+class TempFolder {
+ public:
+  explicit TempFolder(const char* tag = "ravelo") {
+    std::string pattern = std::string("/tmp/") + tag + "-XXXXXX";
+    path_ = mkdtemp(pattern.data()) != nullptr ? pattern : std::string();
+  }
+  ~TempFolder() {
+    std::error_code ignored;
+    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
+  }
+  TempFolder(const TempFolder&) = delete;
+  TempFolder& operator=(const TempFolder&) = delete;
+
+  const std::string& path() const { return path_; }
+  const char* c_str() const { return path_.c_str(); }
+  // The path of name inside the folder.
+  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+// The whole file; empty when it cannot be read.
+inline std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Writes bytes as the whole file, replacing what was there.
+inline void WriteFile(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << bytes;
+}
+
+inline void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+// A logger file of the given records (memo texts empty), saved at path.
+inline void WriteLoggerFile(const std::string& path, const std::vector<q38::Record>& records) {
+  q38::Writer w;
+  for (const q38::Record& r : records) w.Add(r);
+  WriteFile(path, w.Bytes());
+}
+
+}  // namespace test
+
+// The tests' look inside a Converter.
+struct ConverterInternals {
+  static LoggerReader& Reader(Converter& c) { return c.reader; }
+  static CsvReader& Lines(Converter& c) { return c.csvLines; }
+  static OutputFile& Output(Converter& c) { return c.output; }
+  static RowBuffer* Rows(Converter& c) { return c.rows; }
+};
+
+}  // namespace ravelo
