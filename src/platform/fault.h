@@ -77,7 +77,32 @@ void SetCallHook(CallHook hook);
 // the call and tells whether it must fail (*partialBytes gets the armed
 // partial count, or -1).
 bool ShouldFail(Op op, int32_t* partialBytes = nullptr);
+SleepHook ActiveSleepHook();
 
+#endif
+
+// ---- The seam as the platform implementations reach it --------------------
+// A fault point: `if (fault::Injected(fault::Op::kRead, &partial)) ...` at the
+// top of an operation. In the released library it is always false.
+// SleptByHook hands a wait to the test's sleep hook, and NotifyOpened a file
+// opened by name to its opened hook; without the seam they do nothing.
+#if RAVELO_FAULT_INJECTION
+inline bool Injected(Op op, int32_t* partialBytes = nullptr) {
+  return ShouldFail(op, partialBytes);
+}
+inline bool SleptByHook(uint32_t ms) {
+  SleepHook hook = ActiveSleepHook();
+  if (hook == nullptr) return false;
+  hook(ms);
+  return true;
+}
+inline void NotifyOpened(const char* systemPath) {
+  if (OpenedHook hook = ActiveOpenedHook()) hook(systemPath);
+}
+#else
+constexpr bool Injected(Op, int32_t* = nullptr) { return false; }
+constexpr bool SleptByHook(uint32_t) { return false; }
+inline void NotifyOpened(const char*) {}
 #endif
 
 }  // namespace ravelo::platform::fault
