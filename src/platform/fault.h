@@ -22,7 +22,6 @@ enum class Op {
   kPathKind,  // a failure reads as "nothing there"
   kFolderCreate,
   kRemove,
-  kRenameNoReplace,
   kRenameReplace,
   kFolderFlush,
   kIsHeld,        // a failure reads as "held by another program"
@@ -62,8 +61,9 @@ using SleepHook = void (*)(uint32_t ms);
 void SetSleepHook(SleepHook hook);
 
 // Called with the system path between the open of a file by name and the
-// taking of its lock (FileCreate, and before a delete or rename), so that a
-// test can rename or release the file right there; nullptr for none.
+// taking of its lock (before a delete or rename, also of a file in the way
+// of FileCreateFresh), so that a test can rename or release the file right
+// there; nullptr for none.
 using OpenedHook = void (*)(const char* systemPath);
 void SetOpenedHook(OpenedHook hook);
 OpenedHook ActiveOpenedHook();

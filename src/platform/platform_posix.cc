@@ -14,7 +14,6 @@
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -127,34 +126,6 @@ FileHandle FileOpenRead(const char* path) {
   return fd;
 }
 
-FileHandle FileCreate(const char* path) {
-  if (fault::Injected(fault::Op::kCreate)) return kNoFile;
-  char p[kSystemPathSize];
-  if (!SystemPath(path, p)) return kNoFile;
-  // A file that another open renamed away before letting go of it is not
-  // the file at the name: it is never emptied, the name is opened again.
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    int fd = open(p, O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0666);
-    if (fd < 0) return kNoFile;
-    OpenedByName(p);
-    struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || fcntl(fd, F_SETFL, 0) != 0 ||
-        !LockWholeFile(fd, F_WRLCK)) {
-      close(fd);  // someone else's file stays as it was
-      return kNoFile;
-    }
-    if (!StillNamed(fd, p)) {
-      close(fd);
-      continue;
-    }
-    if (ftruncate(fd, 0) != 0) {
-      close(fd);
-      return kNoFile;
-    }
-    return fd;
-  }
-  return kNoFile;
-}
 
 FileHandle FileCreateNew(const char* path) {
   if (fault::Injected(fault::Op::kCreate)) return kNoFile;
@@ -343,34 +314,9 @@ bool FileRemove(const char* path) {
 
 namespace {
 
-bool RenameNoReplace(const char* from, const char* to) {
-#ifdef SYS_renameat2
-  if (syscall(SYS_renameat2, AT_FDCWD, from, AT_FDCWD, to, 1u /* RENAME_NOREPLACE */) == 0)
-    return true;
-  if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return false;
-#endif
-  // File systems without the flag: a hard link is just as unable to replace.
-  if (link(from, to) != 0) return false;
-  if (unlink(from) != 0) {
-    unlink(to);
-    return false;
-  }
-  return true;
-}
 
 }  // namespace
 
-bool FileRenameNoReplace(const char* from, const char* to) {
-  if (fault::Injected(fault::Op::kRenameNoReplace)) return false;
-  char f[kSystemPathSize];
-  char t[kSystemPathSize];
-  if (!SystemPath(from, f) || !SystemPath(to, t)) return false;
-  int fromFd = -1;
-  if (!LockForRemoval(f, &fromFd)) return false;
-  const bool ok = RenameNoReplace(f, t);
-  CloseFd(fromFd);
-  return ok;
-}
 
 bool FileRenameReplace(const char* from, const char* to) {
   if (fault::Injected(fault::Op::kRenameReplace)) return false;

@@ -32,17 +32,6 @@ FileHandle FileOpenRead(const char* path) {
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
-FileHandle FileCreate(const char* path) {
-  if (fault::Injected(fault::Op::kCreate)) return kNoFile;
-  // CREATE_ALWAYS would follow a symbolic link planted at the name and
-  // truncate whatever it points to.
-  DWORD attributes = GetFileAttributesA(path);
-  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-    return kNoFile;
-  }
-  return FromHandle(CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
-}
 
 FileHandle FileCreateNew(const char* path) {
   if (fault::Injected(fault::Op::kCreate)) return kNoFile;
@@ -160,10 +149,6 @@ bool FileRemove(const char* path) {
   return DeleteFileA(path) != FALSE;
 }
 
-bool FileRenameNoReplace(const char* from, const char* to) {
-  if (fault::Injected(fault::Op::kRenameNoReplace)) return false;
-  return MoveFileA(from, to) != FALSE;
-}
 
 bool FileRenameReplace(const char* from, const char* to) {
   if (fault::Injected(fault::Op::kRenameReplace)) return false;
