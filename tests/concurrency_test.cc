@@ -29,18 +29,11 @@ class Concurrent : public ::testing::Test {
   }
 
   void WriteLogger(const std::string& name, const std::vector<Stamp>& rows, uint16_t value) {
-    q38::Writer w;
+    std::vector<q38::Record> records;
     for (const Stamp& st : rows) {
-      q38::Record r;
-      r.year = st.year;
-      r.month = st.month;
-      r.day = st.day;
-      r.hour = st.hour;
-      r.minute = st.minute;
-      r.value = value;
-      w.Add(r);
+      records.push_back(test::RecordAt(st.year, st.month, st.day, st.hour, st.minute, 0, 0, 0, value));
     }
-    w.Save(root + "/in/" + name);
+    test::SaveLogger(root + "/in/" + name, records);
   }
 
   void Prepare() {

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "api/converter.h"
+#include "converter_internals.h"
 #include "test_support.h"
 
 namespace ravelo {

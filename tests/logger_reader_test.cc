@@ -193,17 +193,8 @@ class ReaderTest : public ::testing::Test {
   }
 
   static q38::Record Numbered(int i) {
-    q38::Record r;
-    r.year = 2005;
-    r.month = 3;
-    r.day = 1 + i / 86400 % 28;
-    r.hour = i / 3600 % 24;
-    r.minute = i / 60 % 60;
-    r.second = i % 60;
-    r.mode = 0;
-    r.channel = i % 256;
-    r.value = static_cast<uint16_t>(i);
-    return r;
+    return test::RecordAt(2005, 3, 1 + i / 86400 % 28, i / 3600 % 24, i / 60 % 60, i % 60, i % 256,
+                          0, static_cast<uint16_t>(i));
   }
 
   static q38::Writer WithRecords(int count, uint32_t dataStart = q38::kDefaultDataStart) {

@@ -17,6 +17,7 @@
 
 #include "platform/fault.h"
 #include "platform/platform.h"
+#include "test_support.h"
 
 namespace ravelo::platform {
 namespace {
@@ -27,28 +28,18 @@ class PlatformFiles : public ::testing::Test {
  protected:
   void SetUp() override {
     fault::Reset();
-    char tmpl[] = "/tmp/ravelo_platform_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
   }
-  void TearDown() override {
-    fault::Reset();
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
-  }
+  void TearDown() override { fault::Reset(); }
 
   std::string Path(const std::string& name) const { return dir_ + "/" + name; }
 
   static void Put(const std::string& path, const std::string& text) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
+    test::WriteFile(path, text);
   }
-  static std::string Get(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
+  static std::string Get(const std::string& path) { return test::ReadFile(path); }
 
-  std::string dir_;
+  test::TempFolder folder_{"ravelo_platform"};
+  std::string dir_ = folder_.path();
 };
 
 // A child process that opens a file through the platform layer and holds it

@@ -17,6 +17,7 @@
 #include "convert/measurement_kinds.h"
 #include "convert/record_loop.h"
 #include "platform/fault.h"
+#include "converter_internals.h"
 #include "test_support.h"
 
 namespace ravelo {
@@ -114,17 +115,7 @@ class RecordLoopTest : public ::testing::Test {
   }
 
   static q38::Record At(int second, int channel, int mode = 0, int value = 0) {
-    q38::Record r;
-    r.year = 2005;
-    r.month = 3;
-    r.day = 5;
-    r.hour = 12;
-    r.minute = 0;
-    r.second = second;
-    r.channel = channel;
-    r.mode = mode;
-    r.value = static_cast<uint16_t>(value);
-    return r;
+    return test::RecordAt(2005, 3, 5, 12, 0, second, channel, mode, static_cast<uint16_t>(value));
   }
 
   ResultCode Run(const q38::Writer& w) {

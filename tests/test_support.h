@@ -1,6 +1,6 @@
-// What the engine's tests share: a temporary folder per test, reading and
-// writing whole files, logger files saved from their records, and a look
-// inside the Converter's components.
+// What the tests share: a temporary folder per test, reading and writing
+// whole files, and logger files saved from their records. (The engine's
+// tests look inside a Converter through converter_internals.h.)
 #pragma once
 
 #include <stdlib.h>
@@ -12,12 +12,9 @@
 #include <system_error>
 #include <vector>
 
-#include "api/converter.h"
 #include "logger_file.h"
 
-namespace ravelo {
-
-namespace test {
+namespace ravelo::test {
 
 // A fresh folder below /tmp, removed with everything in it at the end.
 class TempFolder {
@@ -59,21 +56,27 @@ inline void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes
   out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
-// A logger file of the given records (memo texts empty), saved at path.
-inline void WriteLoggerFile(const std::string& path, const std::vector<q38::Record>& records) {
-  q38::Writer w;
-  for (const q38::Record& r : records) w.Add(r);
-  WriteFile(path, w.Bytes());
+// One record of the given time, channel, mode and raw value.
+inline q38::Record RecordAt(int year, int month, int day, int hour, int minute = 0,
+                            int second = 0, int channel = 0, int mode = 0, uint16_t value = 0) {
+  q38::Record r;
+  r.year = year;
+  r.month = month;
+  r.day = day;
+  r.hour = hour;
+  r.minute = minute;
+  r.second = second;
+  r.channel = channel;
+  r.mode = mode;
+  r.value = value;
+  return r;
 }
 
-}  // namespace test
+// A logger file of the given records (memo texts empty), saved at path.
+inline bool SaveLogger(const std::string& path, const std::vector<q38::Record>& records) {
+  q38::Writer w;
+  for (const q38::Record& r : records) w.Add(r);
+  return w.Save(path);
+}
 
-// The tests' look inside a Converter.
-struct ConverterInternals {
-  static LoggerReader& Reader(Converter& c) { return c.reader; }
-  static CsvReader& Lines(Converter& c) { return c.csvLines; }
-  static OutputFile& Output(Converter& c) { return c.output; }
-  static RowBuffer* Rows(Converter& c) { return c.rows; }
-};
-
-}  // namespace ravelo
+}  // namespace ravelo::test
