@@ -12,7 +12,7 @@
 #include <system_error>
 #include <vector>
 
-#include "logger_file.h"
+#include "../tools/common/logger_file.h"
 
 namespace ravelo::test {
 
@@ -45,15 +45,17 @@ inline std::string ReadFile(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-// Writes bytes as the whole file, replacing what was there.
-inline void WriteFile(const std::string& path, const std::string& bytes) {
+// Writes bytes as the whole file, replacing what was there; false when that
+// failed.
+inline bool WriteFile(const std::string& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << bytes;
+  out.close();
+  return !out.fail();
 }
 
-inline void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+inline bool WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
+  return WriteFile(path, std::string(bytes.begin(), bytes.end()));
 }
 
 // One record of the given time, channel, mode and raw value.
