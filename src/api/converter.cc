@@ -17,6 +17,13 @@ Converter::Converter() {
   workFolder[0] = inputFilePath[0] = destFolder[0] = csvFolder[0] = outputFolder[0] = '\0';
   nameStem[0] = '\0';
   csvFileKind = csvMakeMethod = newCsvFile = directOutput = 0;
+  std::memset(static_cast<void*>(rows), 0, sizeof rows);
+  currentRow = 0;
+  rowColumns[0] = rowColumns[1] = lastColumns = writtenColumns = 0;
+  dataLineLength = 0;
+  lineBuffer[0] = heldLine[0] = existingHeaderLine[0] = existingUnitLine[0] = '\0';
+  writtenHeaderLine[0] = writtenUnitLine[0] = '\0';
+  lineTimestamp = LoggerTimestamp{};
   new (planStorage) ColumnPlan();
   idNumber = 1;
   dayCntlType = 0;
