@@ -31,7 +31,8 @@ class Concurrent : public ::testing::Test {
   void WriteLogger(const std::string& name, const std::vector<Stamp>& rows, uint16_t value) {
     std::vector<q38::Record> records;
     for (const Stamp& st : rows) {
-      records.push_back(test::RecordAt(st.year, st.month, st.day, st.hour, st.minute, 0, 0, 0, value));
+      records.push_back(
+          test::RecordAt(st.year, st.month, st.day, st.hour, st.minute, 0, 0, 0, value));
     }
     test::SaveLogger(root + "/in/" + name, records);
   }
@@ -193,7 +194,8 @@ TEST(ConcurrentListings, EveryEntryOfTwoProcessesStays) {
     EXPECT_EQ(platform::ProfileGetInt("FILE_INFO", "FILE_COUNT", 0, ini.c_str()), 2 * kEntries);
     for (int i = 0; i < 2; ++i) {
       for (int e = 0; e < kEntries; ++e) {
-        ASSERT_EQ(IniFiles().INIFileEntryFind(ini.c_str(), pathOf(i, e).c_str()), 0) << pathOf(i, e);
+        ASSERT_EQ(IniFiles().INIFileEntryFind(ini.c_str(), pathOf(i, e).c_str()), 0)
+            << pathOf(i, e);
       }
     }
   }

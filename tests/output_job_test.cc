@@ -61,7 +61,8 @@ class OutputJobs : public ::testing::Test {
     std::vector<q38::Record> records;
     int value = firstValue;
     for (int hour : hours) {
-      records.push_back(test::RecordAt(2024, 5, day, hour, 0, 0, 0, 0, static_cast<uint16_t>(value++)));
+      const auto raw = static_cast<uint16_t>(value++);
+      records.push_back(test::RecordAt(2024, 5, day, hour, 0, 0, 0, 0, raw));
     }
     return Convert(records, method, direct);
   }

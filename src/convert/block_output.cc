@@ -66,10 +66,14 @@ ResultCode Converter::StartOutputFile(RowBuffer* row) {
   MakeCsvPath(outputFolder, row->fileBaseName, csvPath);
   if (csvPath[0] == '\0') return kCsvOpenFailed;  // the path does not fit
 
+  // Lists the file in the batch's INI files: 1 added, 0 listed already.
+  auto listFile = [&] {
+    return listing.INIFileEntryAdd(workFolder, idNumber, csvFileKind, directOutput, csvPath,
+                                   row->timestamp);
+  };
   if (CsvFileExists(outputFolder, row->fileBaseName)) {
     if (csvMakeMethod == 0) {
-      int32_t added = listing.INIFileEntryAdd(workFolder, idNumber, csvFileKind, directOutput, csvPath,
-                                              row->timestamp);
+      int32_t added = listFile();
       // Without its listing a later job of the batch would replace the file
       // again and lose these rows: stop before anything is deleted.
       if (added == IniFiles::kIniWriteFailed) return kWriteFailed;
@@ -83,8 +87,7 @@ ResultCode Converter::StartOutputFile(RowBuffer* row) {
       newCsvFile = 0;
     }
   } else {
-    int32_t added = listing.INIFileEntryAdd(workFolder, idNumber, csvFileKind, directOutput, csvPath,
-                                              row->timestamp);
+    int32_t added = listFile();
     if (added == IniFiles::kIniWriteFailed && csvMakeMethod == 0) return kWriteFailed;
     newCsvFile = 1;
   }

@@ -52,7 +52,6 @@ ResultCode Converter::StartMerge(const char* baseName) {
   return WriteExistingPairIfChanged();
 }
 
-
 // The next line of the existing file in lineBuffer: the held line, or else
 // the next one read. *read is kOk, or kEndOfInput with the file's last line.
 ResultCode Converter::NextExistingLine(ResultCode* read) {
