@@ -4,7 +4,6 @@
 #include "api/converter.h"
 
 #include <cstring>
-#include <new>
 
 #include "convert/column_plan.h"
 #include "convert/record_loop.h"
@@ -24,7 +23,6 @@ Converter::Converter() {
   lineBuffer[0] = heldLine[0] = existingHeaderLine[0] = existingUnitLine[0] = '\0';
   writtenHeaderLine[0] = writtenUnitLine[0] = '\0';
   lineTimestamp = LoggerTimestamp{};
-  new (planStorage) ColumnPlan();
   idNumber = 1;
   dayCntlType = 0;
   INIFileDelete();  // the batch of the defaults ends; the result is not used

@@ -23,14 +23,13 @@
 #include <cstdint>
 
 #include "api/types.h"
+#include "convert/column_plan.h"
 #include "input/logger_reader.h"
 #include "output/csv_reader.h"
 #include "output/ini_files.h"
 #include "output/output_file.h"
 
 namespace ravelo {
-
-class ColumnPlan;  // convert/column_plan.h
 
 class Converter {
  public:
@@ -84,10 +83,6 @@ class Converter {
   void* rowSinkContext;
   const RowBuffer& Row(int i) const { return rows[i]; }
 
-  // The ColumnPlan is held in planStorage, without this header depending on
-  // the conversion's headers (column_plan.cc checks that it fits).
-  static constexpr size_t kPlanStorageSize = 3712;
-
  private:
   friend struct ConverterInternals;  // the tests' look inside
 
@@ -96,10 +91,8 @@ class Converter {
   void StartRow(const LoggerTimestamp& timestamp);
   void NextRow();
   void AddRecordToRow(int32_t channel, int32_t mode, uint16_t value);
-  // The plan lives in planStorage from construction on (a trivially
-  // destructible object made there by placement new).
-  ColumnPlan& Plan() { return *reinterpret_cast<ColumnPlan*>(planStorage); }
-  const ColumnPlan& Plan() const { return *reinterpret_cast<const ColumnPlan*>(planStorage); }
+  ColumnPlan& Plan() { return columnPlan; }
+  const ColumnPlan& Plan() const { return columnPlan; }
 
   // ---- Block output (convert/block_output.cc, convert/column_plan.cc) -----
   ResultCode OutputRow();
@@ -131,7 +124,7 @@ class Converter {
   uint64_t lastColumns;
   uint64_t writtenColumns;
   uint32_t dataLineLength;  // of the current row's data line, once it is made
-  alignas(8) unsigned char planStorage[kPlanStorageSize];
+  ColumnPlan columnPlan;
 
   // ---- Logger file reader -------------------------------------------------
   LoggerReader reader;

@@ -5,7 +5,6 @@
 
 #include <bit>
 #include <cstring>
-#include <type_traits>
 
 #include "api/converter.h"
 #include "convert/field_format.h"
@@ -13,9 +12,6 @@
 #include "convert/record_loop.h"
 
 namespace ravelo {
-
-static_assert(sizeof(ColumnPlan) <= Converter::kPlanStorageSize &&
-              alignof(ColumnPlan) <= 8 && std::is_trivially_destructible_v<ColumnPlan>);
 
 namespace {
 
