@@ -17,6 +17,7 @@
 
 #include "api/converter.h"
 #include "api/types.h"
+#include "convert/line_shapes.h"
 #include "logger_file.h"
 #include "platform/platform.h"
 
@@ -274,7 +275,7 @@ const Reference& ReferenceOf(int output, int dayCntl) {
       if (!IsDataLine(line)) continue;
       ref.dataLines.push_back(Bare(line));
       LoggerTimestamp t = {};
-      Converter::ParseLineTimestamp(line.c_str(), &t);
+      ParseLineTimestamp(line.c_str(), &t);
       ref.rowKeys.insert(static_cast<uint32_t>(t.orderingKey));
     }
   }
@@ -351,7 +352,7 @@ int FuzzMerge(const uint8_t* data, size_t size) {
     }
     ++i;
     if (!IsDataLine(line)) continue;
-    Converter::ParseLineTimestamp(line.c_str(), &t);
+    ParseLineTimestamp(line.c_str(), &t);
     if (ref.rowKeys.count(static_cast<uint32_t>(t.orderingKey)) != 0) continue;
     Check(written.count(Bare(line)) == 1, "an existing line was lost in a merge", line);
   }

@@ -29,18 +29,12 @@ class Concurrent : public ::testing::Test {
   }
 
   void WriteLogger(const std::string& name, const std::vector<Stamp>& rows, uint16_t value) {
-    q38::Writer w;
+    std::vector<q38::Record> records;
     for (const Stamp& st : rows) {
-      q38::Record r;
-      r.year = st.year;
-      r.month = st.month;
-      r.day = st.day;
-      r.hour = st.hour;
-      r.minute = st.minute;
-      r.value = value;
-      w.Add(r);
+      records.push_back(
+          test::RecordAt(st.year, st.month, st.day, st.hour, st.minute, 0, 0, 0, value));
     }
-    w.Save(root + "/in/" + name);
+    test::SaveLogger(root + "/in/" + name, records);
   }
 
   void Prepare() {
@@ -180,11 +174,10 @@ TEST(ConcurrentListings, EveryEntryOfTwoProcessesStays) {
         close(pipeFds[1]);
         char go;
         if (read(pipeFds[0], &go, 1) != 1) _exit(100);  // start together
-        // Never destroyed: that would delete the batch's INI files.
-        Converter* c = new Converter();
-        c->Init(work.c_str(), 1, 0);
         for (int e = 0; e < kEntries; ++e) {
-          if (c->INIFileEntryAdd(pathOf(i, e).c_str(), fifth) != 1) _exit(1);
+          if (IniFiles().INIFileEntryAdd(work.c_str(), 1, 0, 0, pathOf(i, e).c_str(), fifth) != 1) {
+            _exit(1);
+          }
         }
         _exit(0);
       }
@@ -197,13 +190,12 @@ TEST(ConcurrentListings, EveryEntryOfTwoProcessesStays) {
       waitpid(pid, &status, 0);
       EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     }
-    auto c = std::make_unique<Converter>();
-    c->Init(work.c_str(), 1, 0);
     const std::string ini = work + "\\MakeCSVExecAttrDay05_01.ini";
     EXPECT_EQ(platform::ProfileGetInt("FILE_INFO", "FILE_COUNT", 0, ini.c_str()), 2 * kEntries);
     for (int i = 0; i < 2; ++i) {
       for (int e = 0; e < kEntries; ++e) {
-        ASSERT_EQ(c->INIFileEntryFind(ini.c_str(), pathOf(i, e).c_str()), 0) << pathOf(i, e);
+        ASSERT_EQ(IniFiles().INIFileEntryFind(ini.c_str(), pathOf(i, e).c_str()), 0)
+            << pathOf(i, e);
       }
     }
   }

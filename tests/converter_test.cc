@@ -9,6 +9,8 @@
 #include <gtest/gtest.h>
 
 #include "api/converter.h"
+#include "converter_internals.h"
+#include "test_support.h"
 
 namespace ravelo {
 namespace {
@@ -17,18 +19,9 @@ namespace fs = std::filesystem;
 
 class ConverterTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/ravelo-converter-XXXXXX";
-    root = mkdtemp(pattern);
-    converter = std::make_unique<Converter>();
-  }
-  void TearDown() override {
-    converter.reset();
-    fs::remove_all(root);
-  }
-
-  std::string root;
-  std::unique_ptr<Converter> converter;
+  test::TempFolder folder{"ravelo-converter"};
+  std::string root = folder.path();
+  std::unique_ptr<Converter> converter = std::make_unique<Converter>();
 };
 
 TEST_F(ConverterTest, ConstructionGivesTheDefaults) {
@@ -38,11 +31,11 @@ TEST_F(ConverterTest, ConstructionGivesTheDefaults) {
   EXPECT_STREQ(converter->inputFilePath, "");
   EXPECT_STREQ(converter->outputFolder, "");
   EXPECT_STREQ(converter->nameStem, "");
-  EXPECT_STREQ(converter->outputPath, "");
-  EXPECT_EQ(converter->loggerFileHandle, platform::kNoFile);
-  EXPECT_EQ(converter->csvReadHandle, platform::kNoFile);
-  EXPECT_EQ(converter->outputHandle, platform::kNoFile);
-  EXPECT_FALSE(converter->keepOutputFile);
+  EXPECT_STREQ(converter->outputFile().OutputPath(), "");
+  EXPECT_FALSE(converter->loggerReader().IsOpen());
+  EXPECT_FALSE(converter->csvReader().IsOpen());
+  EXPECT_FALSE(converter->outputFile().IsOpen());
+  EXPECT_FALSE(converter->outputFile().KeepOutputFile());
   EXPECT_EQ(converter->rowSink, nullptr);
 }
 
@@ -85,14 +78,16 @@ TEST_F(ConverterTest, DayCntlTypeSetStoresAnyValue) {
 TEST_F(ConverterTest, AJobFailingAtItsFirstCheckLeavesNothingOpen) {
   // A file written new before a failure stays; only outputPath is emptied.
   std::string written = root + "/LOG_20240101.CSV";
-  std::ofstream(written) << "rows";
-  std::strcpy(converter->outputPath, written.c_str());
+  OutputFile& output = ConverterInternals::Output(*converter);
+  ASSERT_EQ(output.CreateOutputFile(root.c_str(), "LOG_20240101", true), kOk);
+  ASSERT_EQ(output.WriteOutputText("rows"), kOk);
+  ASSERT_EQ(output.CloseOutputFile(), kOk);
   converter->newCsvFile = 1;
   EXPECT_EQ(converter->Proc(nullptr, root.c_str(), 0, 0, 0), kNoInputPath);
-  EXPECT_STREQ(converter->outputPath, "");
+  EXPECT_STREQ(converter->outputFile().OutputPath(), "");
   EXPECT_TRUE(fs::exists(written));
-  EXPECT_EQ(converter->loggerFileHandle, platform::kNoFile);
-  EXPECT_EQ(converter->outputHandle, platform::kNoFile);
+  EXPECT_FALSE(converter->loggerReader().IsOpen());
+  EXPECT_FALSE(converter->outputFile().IsOpen());
 }
 
 TEST_F(ConverterTest, AJobFailingAfterTheOpenClosesTheLoggerFile) {
@@ -101,8 +96,8 @@ TEST_F(ConverterTest, AJobFailingAfterTheOpenClosesTheLoggerFile) {
   std::string dest = root + "/out";
   fs::create_directories(dest);
   EXPECT_EQ(converter->Proc(logger.c_str(), dest.c_str(), 1, 0, 0), kHeaderReadFailed);
-  EXPECT_EQ(converter->loggerFileHandle, platform::kNoFile);
-  EXPECT_STREQ(converter->outputPath, "");
+  EXPECT_FALSE(converter->loggerReader().IsOpen());
+  EXPECT_STREQ(converter->outputFile().OutputPath(), "");
   EXPECT_TRUE(fs::is_directory(dest + "/CSV/Month"));  // folders are made first and stay
 }
 

@@ -11,8 +11,10 @@
 #include <utility>
 #include <vector>
 
-#include "api/converter.h"
+#include "output/csv_reader.h"
+#include "output/output_file.h"
 #include "platform/fault.h"
+#include "test_support.h"
 
 namespace ravelo {
 namespace {
@@ -20,31 +22,23 @@ namespace {
 namespace fs = std::filesystem;
 namespace fault = platform::fault;
 
-class CsvReader : public ::testing::Test {
+class CsvReaderTest : public ::testing::Test {
  protected:
   void SetUp() override {
     fault::Reset();
-    char tmpl[] = "/tmp/ravelo_csvreader_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-    c_ = std::make_unique<Converter>();
-    std::snprintf(c_->outputFolder, kPathSize, "%s", dir_.c_str());
     line_.assign(kReadLineSize + 16, '#');
   }
   void TearDown() override {
     c_.reset();
     fault::Reset();
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
   }
 
   void Put(const std::string& bytes, const char* name = "LOG") {
-    std::ofstream out(dir_ + "/" + name + ".CSV", std::ios::binary | std::ios::trunc);
-    out << bytes;
+    test::WriteFile(dir_ + "/" + name + ".CSV", bytes);
   }
   void Open(const std::string& bytes) {
     Put(bytes);
-    ASSERT_EQ(c_->OpenCsvReader("LOG"), kOk);
+    ASSERT_EQ(c_->OpenCsvReader(dir_.c_str(), "LOG"), kOk);
   }
   // One call: its result and the text it delivered. The bytes past the
   // destination's size are never touched.
@@ -60,15 +54,16 @@ class CsvReader : public ::testing::Test {
     return got;
   }
 
-  std::string dir_;
-  std::unique_ptr<Converter> c_;
+  test::TempFolder folder_{"ravelo_csvreader"};
+  std::string dir_ = folder_.path();
+  std::unique_ptr<CsvReader> c_ = std::make_unique<CsvReader>();
   std::vector<char> line_;
 };
 
 // "<fill>\r\n" of exactly n bytes.
 std::string Line(size_t n, char fill = 'x') { return std::string(n - 2, fill) + "\r\n"; }
 
-TEST_F(CsvReader, ShortFilesDeliverTheirLastLineWithTheEnd) {
+TEST_F(CsvReaderTest, ShortFilesDeliverTheirLastLineWithTheEnd) {
   Open("a\r\nb\r\n");
   EXPECT_EQ(ReadAll(4), (Calls{{0, "a\r\n"}, {1, "b\r\n"}, {1, ""}, {1, ""}}));
 
@@ -83,7 +78,7 @@ TEST_F(CsvReader, ShortFilesDeliverTheirLastLineWithTheEnd) {
   EXPECT_EQ(ReadAll(2), (Calls{{0, "a\rb\r\n"}, {1, "c\n"}}));
 }
 
-TEST_F(CsvReader, SingleLineAndEmptyFile) {
+TEST_F(CsvReaderTest, SingleLineAndEmptyFile) {
   Open("only\r\n");
   EXPECT_EQ(ReadAll(3), (Calls{{0, "only\r\n"}, {1, ""}, {1, ""}}));
 
@@ -91,7 +86,7 @@ TEST_F(CsvReader, SingleLineAndEmptyFile) {
   EXPECT_EQ(ReadAll(3), (Calls{{0, ""}, {1, ""}, {1, ""}}));
 }
 
-TEST_F(CsvReader, FileOfExactlyOneRead) {
+TEST_F(CsvReaderTest, FileOfExactlyOneRead) {
   const std::string first = Line(4000), last = Line(4192);
   Open(first + last);
   EXPECT_EQ(ReadAll(3), (Calls{{0, first}, {0, last}, {1, ""}}));
@@ -101,7 +96,7 @@ TEST_F(CsvReader, FileOfExactlyOneRead) {
   EXPECT_EQ(ReadAll(4), (Calls{{0, whole}, {0, ""}, {1, ""}, {1, ""}}));
 }
 
-TEST_F(CsvReader, LinesAcrossTheEndOfARead) {
+TEST_F(CsvReaderTest, LinesAcrossTheEndOfARead) {
   // The last line begins in the first read and ends in the final one.
   const std::string a = Line(8180), last = Line(30);
   Open(a + last);
@@ -113,7 +108,7 @@ TEST_F(CsvReader, LinesAcrossTheEndOfARead) {
   EXPECT_EQ(ReadAll(4), (Calls{{0, b}, {0, across}, {0, tail}, {1, tail}}));
 }
 
-TEST_F(CsvReader, LongLinesArriveInParts) {
+TEST_F(CsvReaderTest, LongLinesArriveInParts) {
   const std::string longLine = Line(20000);
   Open(longLine + "z\r\n");
   Calls got = ReadAll(5);
@@ -124,7 +119,7 @@ TEST_F(CsvReader, LongLinesArriveInParts) {
   EXPECT_EQ(got[4], (std::pair<ResultCode, std::string>{1, ""}));
 }
 
-TEST_F(CsvReader, OneCallDeliversAtMostTwoReads) {
+TEST_F(CsvReaderTest, OneCallDeliversAtMostTwoReads) {
   // The second line ends exactly where the first read ends, so the refill
   // made in that call is left whole for the next: that call delivers 8192
   // undelivered bytes plus one more read, the most the destination holds.
@@ -142,7 +137,7 @@ TEST_F(CsvReader, OneCallDeliversAtMostTwoReads) {
 
 // A zero byte would end the line's text and lose the bytes after it: the
 // line is refused (26), wherever it stands, and the reader reads no further.
-TEST_F(CsvReader, AZeroByteFailsTheLine) {
+TEST_F(CsvReaderTest, AZeroByteFailsTheLine) {
   Open(std::string("a\r\nb\0c\r\nd\r\n", 10));
   EXPECT_EQ(Read(), std::make_pair(ResultCode{0}, std::string("a\r\n")));
   EXPECT_EQ(Read().first, kLineReadFailed);
@@ -158,7 +153,7 @@ TEST_F(CsvReader, AZeroByteFailsTheLine) {
   EXPECT_EQ(Read().first, kLineReadFailed);
 }
 
-TEST_F(CsvReader, ReadFailures) {
+TEST_F(CsvReaderTest, ReadFailures) {
   // A read that fails after delivering bytes: 26, the bytes copied before
   // the failing read are delivered and the file is closed.
   const std::string first = Line(8000), second = Line(500, 'y');
@@ -166,7 +161,7 @@ TEST_F(CsvReader, ReadFailures) {
   fault::FailOp(fault::Op::kRead, 2, 100);
   EXPECT_EQ(Read(), (std::pair<ResultCode, std::string>{0, first}));
   EXPECT_EQ(Read(), (std::pair<ResultCode, std::string>{26, std::string(192, 'y')}));
-  EXPECT_EQ(c_->csvReadHandle, platform::kNoFile);
+  EXPECT_FALSE(c_->IsOpen());
   EXPECT_EQ(Read(), (std::pair<ResultCode, std::string>{1, ""}));
 
   // A read of an open file that fails without bytes is a failure too, not
@@ -175,11 +170,11 @@ TEST_F(CsvReader, ReadFailures) {
   Open("a\r\nb\r\n");
   fault::FailOp(fault::Op::kRead, 1);
   EXPECT_EQ(Read(), (std::pair<ResultCode, std::string>{26, ""}));
-  EXPECT_EQ(c_->csvReadHandle, platform::kNoFile);
+  EXPECT_FALSE(c_->IsOpen());
   EXPECT_EQ(Read(), (std::pair<ResultCode, std::string>{1, ""}));
 }
 
-TEST_F(CsvReader, NoFileMeansTheEnd) {
+TEST_F(CsvReaderTest, NoFileMeansTheEnd) {
   EXPECT_EQ(ReadAll(2), (Calls{{1, ""}, {1, ""}}));
   EXPECT_EQ(fault::CallCount(fault::Op::kRead), 0u);
 
@@ -188,33 +183,33 @@ TEST_F(CsvReader, NoFileMeansTheEnd) {
   Open(first + second);
   EXPECT_EQ(Read(), (std::pair<ResultCode, std::string>{0, first}));
   c_->CloseCsvReader();
-  EXPECT_EQ(c_->csvReadHandle, platform::kNoFile);
+  EXPECT_FALSE(c_->IsOpen());
   c_->CloseCsvReader();
   EXPECT_EQ(Read(), (std::pair<ResultCode, std::string>{1, second.substr(0, 3192)}));
 }
 
-TEST_F(CsvReader, OpenFailuresAndReopening) {
+TEST_F(CsvReaderTest, OpenFailuresAndReopening) {
   // A missing file, and a folder that bears the CSV file's name.
-  EXPECT_EQ(c_->OpenCsvReader("NONE"), kCsvOpenFailed);
-  EXPECT_EQ(c_->csvReadHandle, platform::kNoFile);
+  EXPECT_EQ(c_->OpenCsvReader(dir_.c_str(), "NONE"), kCsvOpenFailed);
+  EXPECT_FALSE(c_->IsOpen());
   fs::create_directory(dir_ + "/FOLDER.CSV");
-  EXPECT_EQ(c_->CsvFileExists("FOLDER"), 1);
-  EXPECT_EQ(c_->OpenCsvReader("FOLDER"), kCsvOpenFailed);
-  EXPECT_EQ(c_->csvReadHandle, platform::kNoFile);
+  EXPECT_EQ(CsvFileExists(dir_.c_str(), "FOLDER"), 1);
+  EXPECT_EQ(c_->OpenCsvReader(dir_.c_str(), "FOLDER"), kCsvOpenFailed);
+  EXPECT_FALSE(c_->IsOpen());
 
   // A path over 259 bytes is refused, never cut.
   const std::string longName(300 - dir_.size(), 'n');
-  EXPECT_EQ(c_->OpenCsvReader(longName.c_str()), kCsvOpenFailed);
-  EXPECT_STREQ(c_->csvReadPath, "");
+  EXPECT_EQ(c_->OpenCsvReader(dir_.c_str(), longName.c_str()), kCsvOpenFailed);
+  EXPECT_STREQ(c_->CsvReadPath(), "");
 
   // Opening again starts from the beginning of the new file and releases
   // the old one.
   Put("old\r\nold\r\n", "OLD");
-  ASSERT_EQ(c_->OpenCsvReader("OLD"), kOk);
-  EXPECT_EQ(c_->csvReadPath, dir_ + "\\OLD.CSV");
+  ASSERT_EQ(c_->OpenCsvReader(dir_.c_str(), "OLD"), kOk);
+  EXPECT_EQ(c_->CsvReadPath(), dir_ + "\\OLD.CSV");
   EXPECT_EQ(Read(), (std::pair<ResultCode, std::string>{0, "old\r\n"}));
   Put("new\r\n");
-  ASSERT_EQ(c_->OpenCsvReader("LOG"), kOk);
+  ASSERT_EQ(c_->OpenCsvReader(dir_.c_str(), "LOG"), kOk);
   EXPECT_EQ(ReadAll(2), (Calls{{0, "new\r\n"}, {1, ""}}));
   EXPECT_TRUE(platform::FileRemove((dir_ + "/OLD.CSV").c_str()));
 }

@@ -12,9 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "../tools/common/logger_file.h"
+#include "logger_file.h"
 #include "api/converter.h"
 #include "platform/fault.h"
+#include "test_support.h"
 
 namespace ravelo::scenarios {
 
@@ -71,12 +72,7 @@ inline const std::vector<Scenario>& All() {
   return all;
 }
 
-inline std::string Slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
+inline std::string Slurp(const std::string& path) { return test::ReadFile(path); }
 
 // One tree for a scenario's runs: the same paths every time, so that the
 // INI files of every run hold the same texts.
@@ -93,19 +89,13 @@ class Tree {
     fs::create_directories(root_ + "/dest/CSV/Day");
     fs::create_directories(root_ + "/dest/CSV/Month");
     for (size_t j = 0; j < s.jobs.size(); ++j) {
-      q38::Writer w;
+      std::vector<q38::Record> records;
       uint16_t value = static_cast<uint16_t>(100 + 10 * j);
       for (const Stamp& st : s.jobs[j].rows) {
-        q38::Record r;
-        r.year = st.year;
-        r.month = st.month;
-        r.day = st.day;
-        r.hour = st.hour;
-        r.minute = st.minute;
-        r.value = value++;
-        w.Add(r);
+        records.push_back(
+            test::RecordAt(st.year, st.month, st.day, st.hour, st.minute, 0, 0, 0, value++));
       }
-      w.Save(Logger(j));
+      test::SaveLogger(Logger(j), records);
     }
     for (const auto& [path, bytes] : s.before) {
       std::ofstream(root_ + "/dest/" + path, std::ios::binary) << bytes;

@@ -11,7 +11,9 @@
 #include <string>
 
 #include "api/converter.h"
+#include "output/ini_files.h"
 #include "platform/fault.h"
+#include "test_support.h"
 
 namespace ravelo {
 namespace {
@@ -23,13 +25,10 @@ LoggerTimestamp Date(int32_t year, int32_t month, int32_t day) {
   return LoggerTimestamp{year, month, day, 10, 0, 0, 0};
 }
 
-class IniFiles : public ::testing::Test {
+class IniFilesTest : public ::testing::Test {
  protected:
   void SetUp() override {
     fault::Reset();
-    char tmpl[] = "/tmp/ravelo_ini_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
     c_ = std::make_unique<Converter>();
     std::snprintf(c_->workFolder, kPathSize, "%s", dir_.c_str());
     c_->idNumber = 1;
@@ -39,8 +38,6 @@ class IniFiles : public ::testing::Test {
   void TearDown() override {
     c_.reset();
     fault::Reset();
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
   }
 
   // The file as the library names it ("\" kept) and as the system sees it.
@@ -55,13 +52,9 @@ class IniFiles : public ::testing::Test {
       if (ch == '\\') ch = '/';
     return s;
   }
-  std::string Text(const std::string& ini) const {
-    std::ifstream in(Sys(ini), std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
+  std::string Text(const std::string& ini) const { return test::ReadFile(Sys(ini)); }
   void Put(const std::string& ini, const std::string& text) const {
-    std::ofstream out(Sys(ini), std::ios::binary | std::ios::trunc);
-    out << text;
+    test::WriteFile(Sys(ini), text);
   }
   size_t IniCount() const {
     size_t n = 0;
@@ -69,19 +62,21 @@ class IniFiles : public ::testing::Test {
     return n;
   }
   int32_t Add(const std::string& csv, const LoggerTimestamp& t) {
-    return c_->INIFileEntryAdd(csv.c_str(), t);
+    return IniFiles().INIFileEntryAdd(c_->workFolder, c_->idNumber, c_->csvFileKind,
+                                      c_->directOutput, csv.c_str(), t);
   }
   int32_t Find(const std::string& ini, const std::string& csv) {
-    return c_->INIFileEntryFind(ini.c_str(), csv.c_str());
+    return IniFiles().INIFileEntryFind(ini.c_str(), csv.c_str());
   }
 
-  std::string dir_;
+  test::TempFolder folder_{"ravelo_ini"};
+  std::string dir_ = folder_.path();
   std::unique_ptr<Converter> c_;
 };
 
 const std::string kCsv = "C:\\dest\\CSV\\Day\\LOG_20240505.CSV";
 
-TEST_F(IniFiles, FirstEntryIsTheWindowsText) {
+TEST_F(IniFilesTest, FirstEntryIsTheWindowsText) {
   EXPECT_EQ(Find(Ini("Day", 5), kCsv), 1);
   EXPECT_EQ(Add(kCsv, Date(2024, 5, 5)), 1);
   EXPECT_EQ(Text(Ini("Day", 5)), "[FILE_INFO]\r\nFILE_COUNT=1\r\nFILE_PATH1=" + kCsv + "\r\n");
@@ -89,7 +84,7 @@ TEST_F(IniFiles, FirstEntryIsTheWindowsText) {
   EXPECT_EQ(Find(Ini("Day", 5), kCsv), 0);
 }
 
-TEST_F(IniFiles, TenthEntryAndPathsListedAlready) {
+TEST_F(IniFilesTest, TenthEntryAndPathsListedAlready) {
   for (int i = 1; i <= 10; ++i) {
     const std::string csv = kCsv + std::to_string(i);
     EXPECT_EQ(Find(Ini("Day", 5), csv), i);
@@ -107,7 +102,7 @@ TEST_F(IniFiles, TenthEntryAndPathsListedAlready) {
   EXPECT_EQ(Text(Ini("Day", 5)), text);
 }
 
-TEST_F(IniFiles, ComparisonIsExact) {
+TEST_F(IniFilesTest, ComparisonIsExact) {
   ASSERT_EQ(Add(kCsv, Date(2024, 5, 5)), 1);
   EXPECT_EQ(Add("c:\\dest\\CSV\\Day\\LOG_20240505.CSV", Date(2024, 5, 5)), 1);
   EXPECT_EQ(Add("C:\\dest\\\\CSV\\Day\\LOG_20240505.CSV", Date(2024, 5, 5)), 1);
@@ -116,7 +111,7 @@ TEST_F(IniFiles, ComparisonIsExact) {
   EXPECT_EQ(Find(Ini("Day", 5), kCsv.substr(0, kCsv.size() - 1)), 5);
 }
 
-TEST_F(IniFiles, FilesByDayNumberAndMonthNumber) {
+TEST_F(IniFilesTest, FilesByDayNumberAndMonthNumber) {
   EXPECT_EQ(Add("A.CSV", Date(2024, 1, 5)), 1);
   EXPECT_EQ(Add("B.CSV", Date(2023, 2, 5)), 1);
   EXPECT_EQ(Find(Ini("Day", 5), "A.CSV"), 0);
@@ -129,7 +124,7 @@ TEST_F(IniFiles, FilesByDayNumberAndMonthNumber) {
   EXPECT_EQ(IniCount(), 2u);
 }
 
-TEST_F(IniFiles, IdNumberInTheName) {
+TEST_F(IniFilesTest, IdNumberInTheName) {
   c_->idNumber = 123;
   EXPECT_EQ(Add(kCsv, Date(2024, 5, 5)), 1);
   EXPECT_TRUE(fs::exists(dir_ + "/MakeCSVExecAttrDay05_123.ini"));
@@ -139,7 +134,7 @@ TEST_F(IniFiles, IdNumberInTheName) {
   EXPECT_TRUE(fs::exists(dir_ + "/MakeCSVExecAttrMonth11_07.ini"));
 }
 
-TEST_F(IniFiles, CountBelowZeroListsEveryPath) {
+TEST_F(IniFilesTest, CountBelowZeroListsEveryPath) {
   const std::string text = "[FILE_INFO]\r\nFILE_COUNT=-3\r\n";
   Put(Ini("Day", 5), text);
   EXPECT_EQ(Find(Ini("Day", 5), kCsv), -2);
@@ -151,30 +146,30 @@ TEST_F(IniFiles, CountBelowZeroListsEveryPath) {
   EXPECT_EQ(Find(Ini("Day", 6), kCsv), 0);
 }
 
-TEST_F(IniFiles, FailedWritesAreReported) {
+TEST_F(IniFilesTest, FailedWritesAreReported) {
   // The count and the path are written in one step: a failed write leaves
   // the listing as it was, never a count without its path.
   fault::FailOp(fault::Op::kProfileWrite, 1);
-  EXPECT_EQ(Add(kCsv, Date(2024, 5, 5)), Converter::kIniWriteFailed);
+  EXPECT_EQ(Add(kCsv, Date(2024, 5, 5)), IniFiles::kIniWriteFailed);
   EXPECT_FALSE(fs::exists(Sys(Ini("Day", 5))));
   fault::Reset();
   ASSERT_EQ(Add(kCsv, Date(2024, 5, 5)), 1);
   fault::Reset();
   fault::FailOp(fault::Op::kProfileWrite, 1);
-  EXPECT_EQ(Add(kCsv + "2", Date(2024, 5, 5)), Converter::kIniWriteFailed);
+  EXPECT_EQ(Add(kCsv + "2", Date(2024, 5, 5)), IniFiles::kIniWriteFailed);
   EXPECT_EQ(Text(Ini("Day", 5)), "[FILE_INFO]\r\nFILE_COUNT=1\r\nFILE_PATH1=" + kCsv + "\r\n");
 
   // A work folder that does not exist, or one too long for any INI path.
   fault::Reset();
   std::snprintf(c_->workFolder, kPathSize, "%s/none", dir_.c_str());
-  EXPECT_EQ(Add(kCsv, Date(2024, 5, 5)), Converter::kIniWriteFailed);
+  EXPECT_EQ(Add(kCsv, Date(2024, 5, 5)), IniFiles::kIniWriteFailed);
   const std::string longFolder(250, 'w');
   std::snprintf(c_->workFolder, kPathSize, "%s", longFolder.c_str());
-  EXPECT_EQ(Add(kCsv, Date(2024, 5, 5)), Converter::kIniWriteFailed);
+  EXPECT_EQ(Add(kCsv, Date(2024, 5, 5)), IniFiles::kIniWriteFailed);
   EXPECT_EQ(c_->INIFileDelete(), kOk);
 }
 
-TEST_F(IniFiles, DeleteRemovesEveryDayAndMonthNumberInOrder) {
+TEST_F(IniFilesTest, DeleteRemovesEveryDayAndMonthNumberInOrder) {
   EXPECT_EQ(c_->INIFileDelete(), kOk);  // none present
 
   // Dates nobody checked: day 0, month 0 and months 13 to 15 have files too.
@@ -191,7 +186,7 @@ TEST_F(IniFiles, DeleteRemovesEveryDayAndMonthNumberInOrder) {
   EXPECT_TRUE(fs::exists(Sys(Ini("Day", 5, 2))));
 }
 
-TEST_F(IniFiles, DeleteStopsAtAFileThatCannotBeDeleted) {
+TEST_F(IniFilesTest, DeleteStopsAtAFileThatCannotBeDeleted) {
   for (int d : {1, 2, 4}) ASSERT_EQ(Add(kCsv, Date(2024, 1, d)), 1);
   c_->csvFileKind = 1;
   ASSERT_EQ(Add(kCsv, Date(2024, 0, 1)), 1);
@@ -213,7 +208,7 @@ TEST_F(IniFiles, DeleteStopsAtAFileThatCannotBeDeleted) {
   EXPECT_EQ(IniCount(), 0u);
 }
 
-TEST_F(IniFiles, DirectOutputFindsItsFileInAnyIniFileOfTheBatch) {
+TEST_F(IniFilesTest, DirectOutputFindsItsFileInAnyIniFileOfTheBatch) {
   c_->directOutput = 1;
   EXPECT_EQ(Add(kCsv, Date(2024, 5, 5)), 1);  // listed under its first row's day
   EXPECT_EQ(Add(kCsv, Date(2024, 5, 6)), 0);  // a job starting on another day

@@ -10,6 +10,7 @@
 
 #include "api/converter.h"
 #include "platform/fault.h"
+#include "test_support.h"
 
 namespace ravelo {
 namespace {
@@ -19,18 +20,14 @@ namespace fs = std::filesystem;
 class JobSetupTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/ravelo-setup-XXXXXX";
-    root = mkdtemp(pattern);
     dest = root + "/out";
     fs::create_directories(dest);
     logger = Touch("LOG_0001.Q38");
     converter = std::make_unique<Converter>();
   }
-  void TearDown() override { fs::remove_all(root); }
-
   std::string Touch(const std::string& name) {
     std::string path = root + "/" + name;
-    std::ofstream(path) << "x";
+    test::WriteFile(path, "x");
     return path;
   }
   ResultCode Setup(const char* input, const char* destination, int kind = 0, int method = 0,
@@ -43,7 +40,9 @@ class JobSetupTest : public ::testing::Test {
     return converter->nameStem;
   }
 
-  std::string root, dest, logger;
+  test::TempFolder folder{"ravelo-setup"};
+  std::string root = folder.path();
+  std::string dest, logger;
   std::unique_ptr<Converter> converter;
 };
 

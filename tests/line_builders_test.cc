@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "api/converter.h"
+#include "convert/line_shapes.h"
 #include "convert/measurement_kinds.h"
 
 namespace ravelo {
@@ -221,7 +222,7 @@ TEST(LineTimestamps, ReadAsEachPartReadsWithPercentD) {
   };
   for (const Case& c : cases) {
     LoggerTimestamp t{};
-    Converter::ParseLineTimestamp(c.line, &t);
+    ParseLineTimestamp(c.line, &t);
     const LoggerTimestamp& e = c.expected;
     EXPECT_TRUE(t.year == e.year && t.month == e.month && t.day == e.day && t.hour == e.hour &&
                 t.minute == e.minute && t.second == e.second)

@@ -13,9 +13,10 @@
 
 #include <gtest/gtest.h>
 
-#include "../tools/common/logger_file.h"
-#include "api/converter.h"
+#include "input/logger_reader.h"
+#include "logger_file.h"
 #include "platform/fault.h"
+#include "test_support.h"
 
 namespace ravelo {
 namespace {
@@ -41,18 +42,19 @@ void ExpectStamp(const LoggerTimestamp& t, int year, int month, int day, int hou
 
 class DecodeTest : public ::testing::Test {
  protected:
-  void SetUp() override { converter_ = std::make_unique<Converter>(); }
+  void SetUp() override { reader_ = std::make_unique<LoggerReader>(); }
   LoggerRecord Decode(std::initializer_list<uint8_t> bytes) {
     std::vector<uint8_t> b(bytes);
     LoggerRecord r{};
-    converter_->DecodeLoggerRecord(b.data(), &r);
+    reader_->DecodeLoggerRecord(b.data(), &r, dayCntlType_);
     return r;
   }
-  std::unique_ptr<Converter> converter_;
+  std::unique_ptr<LoggerReader> reader_;
+  int32_t dayCntlType_ = 0;
 };
 
 TEST_F(DecodeTest, WorkedExample) {
-  converter_->dayCntlType = 0;
+  dayCntlType_ = 0;
   LoggerRecord r = Decode({0x0A, 0x65, 0x64, 0x40, 0x00, 0x03, 0x39, 0x30});
   ExpectStamp(r.timestamp, 2005, 3, 5, 12, 34, 0);
   EXPECT_EQ(r.mode, 0);
@@ -77,9 +79,9 @@ TEST_F(DecodeTest, AgreesWithTheFileTool) {
     for (uint8_t& x : b) x = static_cast<uint8_t>(random());
     b[2] |= 0x08;  // keep the hour nonzero: no shift question here
     for (int32_t type : {0, 1, 2}) {
-      converter_->dayCntlType = type;
+      dayCntlType_ = type;
       LoggerRecord r{};
-      converter_->DecodeLoggerRecord(b, &r);
+      reader_->DecodeLoggerRecord(b, &r, dayCntlType_);
       const q38::Record q = q38::DecodeRecord(b);
       ExpectStamp(r.timestamp, q.year, q.month, q.day, q.hour, q.minute, q.second);
       ASSERT_EQ(r.mode, q.mode);
@@ -92,9 +94,9 @@ TEST_F(DecodeTest, AgreesWithTheFileTool) {
 TEST_F(DecodeTest, DayControlShiftsMidnightOnlyForType1) {
   const auto bytes = q38::EncodeRecord({2000, 1, 1, 0, 0, 0, 5, 7, 99});
   for (int32_t type : {0, 1, 2, -1}) {
-    converter_->dayCntlType = type;
+    dayCntlType_ = type;
     LoggerRecord r{};
-    converter_->DecodeLoggerRecord(bytes.data(), &r);
+    reader_->DecodeLoggerRecord(bytes.data(), &r, dayCntlType_);
     if (type == 1) {
       ExpectStamp(r.timestamp, 1999, 12, 31, 24, 0, 0);
       EXPECT_EQ(r.timestamp.orderingKey, -522600);
@@ -106,10 +108,10 @@ TEST_F(DecodeTest, DayControlShiftsMidnightOnlyForType1) {
     EXPECT_EQ(r.mode, 5);
     EXPECT_EQ(r.channel, 7);
   }
-  converter_->dayCntlType = 1;
+  dayCntlType_ = 1;
   LoggerRecord r{};
   const auto later = q38::EncodeRecord({2005, 3, 7, 0, 0, 1, 0, 0, 0});
-  converter_->DecodeLoggerRecord(later.data(), &r);
+  reader_->DecodeLoggerRecord(later.data(), &r, dayCntlType_);
   ExpectStamp(r.timestamp, 2005, 3, 7, 0, 0, 1);
 }
 
@@ -136,7 +138,7 @@ TEST(ShiftMidnight, Examples) {
   };
   for (const Case& c : cases) {
     LoggerTimestamp t = c.in;
-    EXPECT_EQ(Converter::ShiftMidnightToPreviousDay(&t), 1);
+    EXPECT_EQ(LoggerReader::ShiftMidnightToPreviousDay(&t), 1);
     ExpectStamp(t, c.year, c.month, c.day, 24, 0, 0);
   }
 }
@@ -147,7 +149,7 @@ TEST(ShiftMidnight, OtherTimesStay) {
         Stamp(2005, 3, 7, 24, 0, 0), Stamp(2000, 1, 1, 12, 0, 0)}) {
     LoggerTimestamp t = in;
     t.orderingKey = 42;
-    EXPECT_EQ(Converter::ShiftMidnightToPreviousDay(&t), 0);
+    EXPECT_EQ(LoggerReader::ShiftMidnightToPreviousDay(&t), 0);
     ExpectStamp(t, in.year, in.month, in.day, in.hour, in.minute, in.second);
     EXPECT_EQ(t.orderingKey, 42);
   }
@@ -159,66 +161,40 @@ class ReaderTest : public ::testing::Test {
  protected:
   void SetUp() override {
     fault::Reset();
-    dir_ = fs::temp_directory_path() /
-           ("ravelo_reader_" + std::to_string(getpid()) + "_" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-    converter_ = std::make_unique<Converter>();
-    converter_->ResetLoggerFile();
-    converter_->dayCntlType = 0;
   }
   void TearDown() override {
-    converter_->CloseLoggerFile();
+    reader_->CloseLoggerFile();
     fault::Reset();
-    fs::remove_all(dir_);
   }
 
   std::string Save(const std::vector<uint8_t>& bytes, const char* name = "DATA.Q38") {
-    const std::string path = (dir_ / name).string();
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    EXPECT_NE(f, nullptr);
-    if (!bytes.empty()) {
-      EXPECT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), f), bytes.size());
-    }
-    std::fclose(f);
+    const std::string path = folder_ / name;
+    test::WriteFile(path, bytes);
     return path;
   }
 
-  void Use(const std::string& path) {
-    ASSERT_LT(path.size(), sizeof converter_->inputFilePath);
-    std::strcpy(converter_->inputFilePath, path.c_str());
-  }
+  void Use(const std::string& path) { path_ = path; }
 
   ResultCode OpenAndReadHeader(const std::vector<uint8_t>& bytes) {
     Use(Save(bytes));
-    const ResultCode open = converter_->OpenLoggerFile();
+    const ResultCode open = reader_->OpenLoggerFile(path_.c_str());
     if (open != kOk) return open;
-    return converter_->ReadLoggerHeader();
+    return reader_->ReadLoggerHeader();
   }
 
   // Reads records until the reader returns something other than 0.
   ResultCode ReadAll(std::vector<LoggerRecord>* records) {
     for (;;) {
       LoggerRecord r{};
-      const ResultCode result = converter_->ReadLoggerRecord(&r);
+      const ResultCode result = reader_->ReadLoggerRecord(&r, dayCntlType_);
       if (result != kOk) return result;
       records->push_back(r);
     }
   }
 
   static q38::Record Numbered(int i) {
-    q38::Record r;
-    r.year = 2005;
-    r.month = 3;
-    r.day = 1 + i / 86400 % 28;
-    r.hour = i / 3600 % 24;
-    r.minute = i / 60 % 60;
-    r.second = i % 60;
-    r.mode = 0;
-    r.channel = i % 256;
-    r.value = static_cast<uint16_t>(i);
-    return r;
+    return test::RecordAt(2005, 3, 1 + i / 86400 % 28, i / 3600 % 24, i / 60 % 60, i % 60, i % 256,
+                          0, static_cast<uint16_t>(i));
   }
 
   static q38::Writer WithRecords(int count, uint32_t dataStart = q38::kDefaultDataStart) {
@@ -238,50 +214,53 @@ class ReaderTest : public ::testing::Test {
     }
   }
 
-  fs::path dir_;
-  std::unique_ptr<Converter> converter_;
+  test::TempFolder folder_{"ravelo_reader"};
+  fs::path dir_ = folder_.path();
+  std::string path_;
+  std::unique_ptr<LoggerReader> reader_ = std::make_unique<LoggerReader>();
+  int32_t dayCntlType_ = 0;
 };
 
 TEST_F(ReaderTest, OpenFailures) {
   Use((dir_ / "MISSING.Q38").string());
-  EXPECT_EQ(converter_->OpenLoggerFile(), kInputOpenFailed);
-  EXPECT_EQ(converter_->loggerFileHandle, platform::kNoFile);
+  EXPECT_EQ(reader_->OpenLoggerFile(path_.c_str()), kInputOpenFailed);
+  EXPECT_FALSE(reader_->IsOpen());
 
   fs::create_directories(dir_ / "FOLDER.Q38");
   Use((dir_ / "FOLDER.Q38").string());
-  EXPECT_EQ(converter_->OpenLoggerFile(), kInputOpenFailed);
-  EXPECT_EQ(converter_->loggerFileHandle, platform::kNoFile);
+  EXPECT_EQ(reader_->OpenLoggerFile(path_.c_str()), kInputOpenFailed);
+  EXPECT_FALSE(reader_->IsOpen());
 
   Use(Save(WithRecords(1).Bytes()));
   fault::Reset();
   fault::FailOp(fault::Op::kOpenRead, 1);
-  EXPECT_EQ(converter_->OpenLoggerFile(), kInputOpenFailed);
-  EXPECT_EQ(converter_->OpenLoggerFile(), kOk);
-  EXPECT_NE(converter_->loggerFileHandle, platform::kNoFile);
+  EXPECT_EQ(reader_->OpenLoggerFile(path_.c_str()), kInputOpenFailed);
+  EXPECT_EQ(reader_->OpenLoggerFile(path_.c_str()), kOk);
+  EXPECT_TRUE(reader_->IsOpen());
   // Opening again closes the file held so far.
-  EXPECT_EQ(converter_->OpenLoggerFile(), kOk);
-  converter_->CloseLoggerFile();
-  EXPECT_EQ(converter_->loggerFileHandle, platform::kNoFile);
-  converter_->CloseLoggerFile();  // nothing open: nothing happens
+  EXPECT_EQ(reader_->OpenLoggerFile(path_.c_str()), kOk);
+  reader_->CloseLoggerFile();
+  EXPECT_FALSE(reader_->IsOpen());
+  reader_->CloseLoggerFile();  // nothing open: nothing happens
 }
 
 TEST_F(ReaderTest, ShortFilesAndHeaderFailures) {
   std::vector<uint8_t> bytes = WithRecords(2).Bytes();
   EXPECT_EQ(OpenAndReadHeader(std::vector<uint8_t>(bytes.begin(), bytes.begin() + 9)),
             kHeaderReadFailed);
-  EXPECT_EQ(converter_->loggerFileHandle, platform::kNoFile);
+  EXPECT_FALSE(reader_->IsOpen());
   EXPECT_EQ(OpenAndReadHeader({}), kHeaderReadFailed);
   EXPECT_EQ(OpenAndReadHeader(std::vector<uint8_t>(bytes.begin(), bytes.begin() + 10)),
             kMemoReadFailed);
   EXPECT_EQ(OpenAndReadHeader(std::vector<uint8_t>(bytes.begin(), bytes.begin() + 581)),
             kMemoReadFailed);
-  EXPECT_EQ(converter_->loggerFileHandle, platform::kNoFile);
+  EXPECT_FALSE(reader_->IsOpen());
   EXPECT_EQ(OpenAndReadHeader(std::vector<uint8_t>(bytes.begin(), bytes.begin() + 582)), kOk);
 
   // A dataStart of 0x80000000 or more cannot be reached.
   q38::PutU32(bytes, 6, 0x80000000u);
   EXPECT_EQ(OpenAndReadHeader(bytes), kDataSeekFailed);
-  EXPECT_EQ(converter_->loggerFileHandle, platform::kNoFile);
+  EXPECT_FALSE(reader_->IsOpen());
   q38::PutU32(bytes, 6, 0x7FFFFFFFu);
   EXPECT_EQ(OpenAndReadHeader(bytes), kOk);
 }
@@ -303,7 +282,7 @@ TEST_F(ReaderTest, HeaderFailuresThroughTheFaultSeam) {
     fault::Reset();
     fault::FailOp(c.op, c.nth, c.partial);
     EXPECT_EQ(OpenAndReadHeader(bytes), c.expected) << static_cast<int>(c.op) << " " << c.nth;
-    EXPECT_EQ(converter_->loggerFileHandle, platform::kNoFile);
+    EXPECT_FALSE(reader_->IsOpen());
   }
 }
 
@@ -318,16 +297,16 @@ TEST_F(ReaderTest, HeaderFieldsAndMemoLines) {
   std::vector<uint8_t> bytes = w.Bytes();
   bytes[0] = 0xEE;  // identification bytes are not examined
   ASSERT_EQ(OpenAndReadHeader(bytes), kOk);
-  EXPECT_EQ(converter_->dataStart, 2000u);
-  EXPECT_EQ(converter_->dataEnd, 2000u + 24);
-  EXPECT_EQ(converter_->dataBytesLeft, 24u);
-  EXPECT_STREQ(converter_->memoLines[0], "ABCDEFGHIJKLMNOP\r\n");
-  EXPECT_EQ(std::strlen(converter_->memoLines[0]), 18u);
-  EXPECT_STREQ(converter_->memoLines[1], "\r\n");
-  EXPECT_STREQ(converter_->memoLines[2], "memo three\r\n");
-  EXPECT_STREQ(converter_->memoLines[3], "ab\r\n");
-  EXPECT_STREQ(converter_->memoLines[4], "\x93\x64\x88\xB3\r\n");
-  EXPECT_STREQ(converter_->memoLines[5], "z\r\n");
+  EXPECT_EQ(reader_->DataStart(), 2000u);
+  EXPECT_EQ(reader_->DataEnd(), 2000u + 24);
+  EXPECT_EQ(reader_->DataBytesLeft(), 24u);
+  EXPECT_STREQ(reader_->MemoLine(0), "ABCDEFGHIJKLMNOP\r\n");
+  EXPECT_EQ(std::strlen(reader_->MemoLine(0)), 18u);
+  EXPECT_STREQ(reader_->MemoLine(1), "\r\n");
+  EXPECT_STREQ(reader_->MemoLine(2), "memo three\r\n");
+  EXPECT_STREQ(reader_->MemoLine(3), "ab\r\n");
+  EXPECT_STREQ(reader_->MemoLine(4), "\x93\x64\x88\xB3\r\n");
+  EXPECT_STREQ(reader_->MemoLine(5), "z\r\n");
   std::vector<LoggerRecord> records;
   EXPECT_EQ(ReadAll(&records), kEndOfInput);
   ExpectNumbered(records, 3);
@@ -342,14 +321,14 @@ TEST_F(ReaderTest, ManyBlocksInFileOrder) {
   ExpectNumbered(records, 2500);
   EXPECT_EQ(fault::CallCount(fault::Op::kRead), 2u + 3u);  // header, memos, 3 blocks
   LoggerRecord r{};
-  EXPECT_EQ(converter_->ReadLoggerRecord(&r), kEndOfInput);  // and so on
-  EXPECT_EQ(converter_->ReadLoggerRecord(&r), kEndOfInput);
+  EXPECT_EQ(reader_->ReadLoggerRecord(&r, dayCntlType_), kEndOfInput);  // and so on
+  EXPECT_EQ(reader_->ReadLoggerRecord(&r, dayCntlType_), kEndOfInput);
 }
 
 TEST_F(ReaderTest, EmptyRecordArea) {
   ASSERT_EQ(OpenAndReadHeader(WithRecords(0).Bytes()), kOk);
   LoggerRecord r{};
-  EXPECT_EQ(converter_->ReadLoggerRecord(&r), kEndOfInput);
+  EXPECT_EQ(reader_->ReadLoggerRecord(&r, dayCntlType_), kEndOfInput);
 }
 
 TEST_F(ReaderTest, AreaNotAMultipleOfEight) {
@@ -362,7 +341,7 @@ TEST_F(ReaderTest, AreaNotAMultipleOfEight) {
     EXPECT_EQ(ReadAll(&records), kEndOfInput) << extra;
     ExpectNumbered(records, 5);
     LoggerRecord r{};
-    EXPECT_EQ(converter_->ReadLoggerRecord(&r), kEndOfInput);
+    EXPECT_EQ(reader_->ReadLoggerRecord(&r, dayCntlType_), kEndOfInput);
   }
   // The same across a block boundary: 1030 records and 5 bytes.
   std::vector<uint8_t> bytes = WithRecords(1031).Bytes();
@@ -379,11 +358,11 @@ TEST_F(ReaderTest, DataEndBelowDataStartReadsToTheEndOfTheFile) {
   std::vector<uint8_t> bytes = WithRecords(10).Bytes();
   q38::PutU32(bytes, 2, q38::kDefaultDataStart - 8);
   ASSERT_EQ(OpenAndReadHeader(bytes), kOk);
-  EXPECT_EQ(converter_->dataBytesLeft, 0xFFFFFFF8u);
+  EXPECT_EQ(reader_->DataBytesLeft(), 0xFFFFFFF8u);
   std::vector<LoggerRecord> records;
   EXPECT_EQ(ReadAll(&records), kDataReadFailed);
   ExpectNumbered(records, 10);
-  EXPECT_EQ(converter_->loggerFileHandle, platform::kNoFile);
+  EXPECT_FALSE(reader_->IsOpen());
 }
 
 TEST_F(ReaderTest, DataStartBeyondTheEndOfTheFile) {
@@ -392,7 +371,7 @@ TEST_F(ReaderTest, DataStartBeyondTheEndOfTheFile) {
   q38::PutU32(bytes, 2, 100000 + 64);
   ASSERT_EQ(OpenAndReadHeader(bytes), kOk);
   LoggerRecord r{};
-  EXPECT_EQ(converter_->ReadLoggerRecord(&r), kEndOfInput);
+  EXPECT_EQ(reader_->ReadLoggerRecord(&r, dayCntlType_), kEndOfInput);
 }
 
 TEST_F(ReaderTest, FileEndsInsideABlock) {
@@ -403,9 +382,9 @@ TEST_F(ReaderTest, FileEndsInsideABlock) {
   std::vector<LoggerRecord> records;
   EXPECT_EQ(ReadAll(&records), kDataReadFailed);
   ExpectNumbered(records, 12);
-  EXPECT_EQ(converter_->loggerFileHandle, platform::kNoFile);
+  EXPECT_FALSE(reader_->IsOpen());
   LoggerRecord r{};
-  EXPECT_EQ(converter_->ReadLoggerRecord(&r), kEndOfInput);  // nothing more is delivered
+  EXPECT_EQ(reader_->ReadLoggerRecord(&r, dayCntlType_), kEndOfInput);  // nothing more is delivered
 }
 
 TEST_F(ReaderTest, FileEndsInsideALaterBlockOnARecordBoundary) {
@@ -424,7 +403,7 @@ TEST_F(ReaderTest, FileEndsExactlyAtABlockEnd) {
   std::vector<LoggerRecord> records;
   EXPECT_EQ(ReadAll(&records), kEndOfInput);
   ExpectNumbered(records, 2048);
-  EXPECT_EQ(converter_->loggerFileHandle, platform::kNoFile);
+  EXPECT_FALSE(reader_->IsOpen());
 }
 
 TEST_F(ReaderTest, RecordStraddlingTwoBlocksIsPutTogether) {
@@ -440,12 +419,12 @@ TEST_F(ReaderTest, RecordStraddlingTwoBlocksIsPutTogether) {
   }
   q38::PutU32(bytes, 2, static_cast<uint32_t>(bytes.size()));
   ASSERT_EQ(OpenAndReadHeader(bytes), kOk);
-  std::memcpy(converter_->inputChunk + kBlockSize - 3, straddling.data(), 3);
-  converter_->chunkFilled = kBlockSize;
-  converter_->chunkUnread = 3;
+  std::vector<uint8_t> block(kBlockSize);
+  std::memcpy(block.data() + kBlockSize - 3, straddling.data(), 3);
+  reader_->SetBlockForTest(block.data(), kBlockSize, 3);
 
   LoggerRecord r{};
-  ASSERT_EQ(converter_->ReadLoggerRecord(&r), kOk);
+  ASSERT_EQ(reader_->ReadLoggerRecord(&r, dayCntlType_), kOk);
   ExpectStamp(r.timestamp, 2006, 7, 8, 9, 10, 11);
   EXPECT_EQ(r.mode, 12);
   EXPECT_EQ(r.channel, 13);
@@ -462,10 +441,10 @@ TEST_F(ReaderTest, StraddlingRecordCutByTheEndOfTheArea) {
   bytes.insert(bytes.end(), {1, 2, 3});
   q38::PutU32(bytes, 2, static_cast<uint32_t>(bytes.size()));
   ASSERT_EQ(OpenAndReadHeader(bytes), kOk);
-  converter_->chunkFilled = kBlockSize;
-  converter_->chunkUnread = 2;  // 2 + 3 bytes make no record
+  std::vector<uint8_t> block(kBlockSize);
+  reader_->SetBlockForTest(block.data(), kBlockSize, 2);  // 2 + 3 bytes make no record
   LoggerRecord r{};
-  EXPECT_EQ(converter_->ReadLoggerRecord(&r), kEndOfInput);
+  EXPECT_EQ(reader_->ReadLoggerRecord(&r, dayCntlType_), kEndOfInput);
 }
 
 TEST_F(ReaderTest, ReadFailuresOfTheRecordArea) {
@@ -477,12 +456,12 @@ TEST_F(ReaderTest, ReadFailuresOfTheRecordArea) {
     fault::FailOp(fault::Op::kRead, 3, partial);
     ASSERT_EQ(OpenAndReadHeader(bytes), kOk);
     LoggerRecord r{};
-    EXPECT_EQ(converter_->ReadLoggerRecord(&r), kDataReadFailed) << partial;
-    EXPECT_EQ(converter_->loggerFileHandle, platform::kNoFile);
-    EXPECT_EQ(converter_->chunkFilled, 0u);
-    EXPECT_EQ(converter_->chunkUnread, 0u);
-    EXPECT_EQ(converter_->dataBytesLeft, 0u);
-    EXPECT_EQ(converter_->ReadLoggerRecord(&r), kEndOfInput);
+    EXPECT_EQ(reader_->ReadLoggerRecord(&r, dayCntlType_), kDataReadFailed) << partial;
+    EXPECT_FALSE(reader_->IsOpen());
+    EXPECT_EQ(reader_->ChunkFilled(), 0u);
+    EXPECT_EQ(reader_->UnreadCount(), 0u);
+    EXPECT_EQ(reader_->DataBytesLeft(), 0u);
+    EXPECT_EQ(reader_->ReadLoggerRecord(&r, dayCntlType_), kEndOfInput);
   }
   // The second block read fails after the first block's 1024 records.
   fault::Reset();

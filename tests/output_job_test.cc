@@ -13,9 +13,10 @@
 #include <string>
 #include <vector>
 
-#include "../tools/common/logger_file.h"
+#include "logger_file.h"
 #include "api/converter.h"
 #include "platform/fault.h"
+#include "test_support.h"
 
 namespace ravelo {
 namespace {
@@ -23,10 +24,7 @@ namespace {
 namespace fs = std::filesystem;
 namespace fault = platform::fault;
 
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+using test::ReadFile;
 
 bool Has(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
@@ -43,9 +41,6 @@ class OutputJobs : public ::testing::Test {
  protected:
   void SetUp() override {
     fault::Reset();
-    char tmpl[] = "/tmp/ravelo_outjob_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
     work_ = dir_ + "/work";
     dest_ = dir_ + "/dest";
     fs::create_directory(work_);
@@ -58,62 +53,52 @@ class OutputJobs : public ::testing::Test {
     c_->INIFileDelete();
     c_.reset();
     fault::Reset();
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
   }
 
   // One job: a logger file of one record per hour given, channel 0, mode 0,
   // values firstValue, firstValue + 1, ... on the given day of May 2024.
   ResultCode Job(int day, std::vector<int> hours, int method, int direct = 0, int firstValue = 1) {
-    q38::Writer w;
+    std::vector<q38::Record> records;
     int value = firstValue;
     for (int hour : hours) {
-      q38::Record r;
-      r.year = 2024;
-      r.month = 5;
-      r.day = day;
-      r.hour = hour;
-      r.value = static_cast<uint16_t>(value++);
-      w.Add(r);
+      const auto raw = static_cast<uint16_t>(value++);
+      records.push_back(test::RecordAt(2024, 5, day, hour, 0, 0, 0, 0, raw));
     }
-    const std::string input = dir_ + "/LOG_0001.Q38";
-    EXPECT_TRUE(w.Save(input));
-    return c_->Proc(input.c_str(), dest_.c_str(), 0, method, direct);
+    return Convert(records, method, direct);
   }
   // One job of one record at 10:00 on each of the given days of May 2024.
   ResultCode JobOnDays(std::vector<int> days, int method) {
-    q38::Writer w;
+    std::vector<q38::Record> records;
     for (int day : days) {
-      q38::Record r;
-      r.year = 2024;
-      r.month = 5;
-      r.day = day;
-      r.hour = 10;
-      r.value = static_cast<uint16_t>(day);
-      w.Add(r);
+      records.push_back(test::RecordAt(2024, 5, day, 10, 0, 0, 0, 0, static_cast<uint16_t>(day)));
     }
+    return Convert(records, method, 0);
+  }
+  ResultCode Convert(const std::vector<q38::Record>& records, int method, int direct) {
     const std::string input = dir_ + "/LOG_0001.Q38";
-    EXPECT_TRUE(w.Save(input));
-    return c_->Proc(input.c_str(), dest_.c_str(), 0, method, 0);
+    EXPECT_TRUE(test::SaveLogger(input, records));
+    return c_->Proc(input.c_str(), dest_.c_str(), 0, method, direct);
   }
   std::string DayFile(const char* ext) const { return dest_ + "/CSV/Day/LOG_20240501" + ext; }
 
-  std::string dir_, work_, dest_;
+  test::TempFolder folder_{"ravelo_outjob"};
+  std::string dir_ = folder_.path();
+  std::string work_, dest_;
   std::unique_ptr<Converter> c_;
 };
 
 TEST_F(OutputJobs, AReplaceThatFailsKeepsTheCsvFileAndTheRowsInTheTemporaryFile) {
   ASSERT_EQ(Job(1, {10}, 1), kOk);
-  const std::string before = Slurp(DayFile(".CSV"));
+  const std::string before = ReadFile(DayFile(".CSV"));
   ASSERT_TRUE(Has(before, "2024/05/01,10:00:00,+0000.1\r\n"));
 
   fault::FailOpAlways(fault::Op::kRenameReplace);
   EXPECT_EQ(Job(1, {11}, 1, 0, 2), kRenameFailed);
-  EXPECT_EQ(Slurp(DayFile(".CSV")), before);
-  const std::string kept = Slurp(DayFile(".TMP"));
+  EXPECT_EQ(ReadFile(DayFile(".CSV")), before);
+  const std::string kept = ReadFile(DayFile(".TMP"));
   EXPECT_TRUE(Has(kept, "2024/05/01,10:00:00,+0000.1\r\n"));
   EXPECT_TRUE(Has(kept, "2024/05/01,11:00:00,+0000.2\r\n"));
-  EXPECT_STREQ(c_->outputPath, "");
+  EXPECT_STREQ(c_->outputFile().OutputPath(), "");
 
   // A later commit that fails before deleting anything removes its
   // temporary file as before.
@@ -126,39 +111,39 @@ TEST_F(OutputJobs, AReplaceThatFailsKeepsTheCsvFileAndTheRowsInTheTemporaryFile)
   EXPECT_EQ(Job(1, {12}, 1, 0, 3), kDeleteFailed);
   EXPECT_EQ(waits, 6000);
   EXPECT_FALSE(fs::exists(DayFile(".TMP")));
-  EXPECT_FALSE(Has(Slurp(DayFile(".CSV")), "12:00:00"));
+  EXPECT_FALSE(Has(ReadFile(DayFile(".CSV")), "12:00:00"));
 }
 
 TEST_F(OutputJobs, AnIniWriteThatFailsEndsAMethod0JobBeforeTheFileIsReplaced) {
   ASSERT_EQ(Job(1, {10}, 0), kOk);
-  const std::string before = Slurp(DayFile(".CSV"));
+  const std::string before = ReadFile(DayFile(".CSV"));
 
   // The listing of the next file cannot be written: under method 0 the job
   // stops with 21 and the existing file stays as it was.
   fs::remove_all(work_);
   ASSERT_EQ(c_->INIFileDelete(), kOk);
   EXPECT_EQ(Job(1, {11}, 0, 0, 2), kWriteFailed);
-  EXPECT_EQ(Slurp(DayFile(".CSV")), before);
+  EXPECT_EQ(ReadFile(DayFile(".CSV")), before);
   EXPECT_FALSE(fs::exists(DayFile(".TMP")));
 
   // Under method 1 the list is never consulted: the job goes on.
   EXPECT_EQ(Job(1, {11}, 1, 0, 2), kOk);
-  EXPECT_TRUE(Has(Slurp(DayFile(".CSV")), "2024/05/01,11:00:00,+0000.2\r\n"));
+  EXPECT_TRUE(Has(ReadFile(DayFile(".CSV")), "2024/05/01,11:00:00,+0000.2\r\n"));
 }
 
 TEST_F(OutputJobs, DirectOutputMergesLaterJobsOfTheBatchWhateverTheirFirstDay) {
   const std::string file = dest_ + "/LOG_0001.CSV";
   ASSERT_EQ(Job(1, {10}, 0, 1), kOk);
   ASSERT_EQ(Job(2, {10}, 0, 1, 2), kOk);  // first row on another day
-  const std::string text = Slurp(file);
+  const std::string text = ReadFile(file);
   EXPECT_TRUE(Has(text, "2024/05/01,10:00:00,+0000.1\r\n"));
   EXPECT_TRUE(Has(text, "2024/05/02,10:00:00,+0000.2\r\n"));
 
   // A new batch replaces the file once, then merges again.
   ASSERT_EQ(c_->INIFileDelete(), kOk);
   ASSERT_EQ(Job(3, {10}, 0, 1, 3), kOk);
-  EXPECT_FALSE(Has(Slurp(file), "2024/05/01"));
-  EXPECT_TRUE(Has(Slurp(file), "2024/05/03,10:00:00,+0000.3\r\n"));
+  EXPECT_FALSE(Has(ReadFile(file), "2024/05/01"));
+  EXPECT_TRUE(Has(ReadFile(file), "2024/05/03,10:00:00,+0000.3\r\n"));
 }
 
 // What another run does to the CSV file while a merge waits for it at its
@@ -180,7 +165,7 @@ TEST_F(OutputJobs, AMergeNeverCommitsOverAFileThatReplacedTheOneItRead) {
   swapWrites = true;
   fault::FailOp(fault::Op::kIsHeld, 1);
   EXPECT_EQ(Job(1, {11}, 1, 0, 2), kRenameFailed);
-  EXPECT_EQ(Slurp(DayFile(".CSV")), "the other run's rows\r\n");
+  EXPECT_EQ(ReadFile(DayFile(".CSV")), "the other run's rows\r\n");
   EXPECT_FALSE(fs::exists(DayFile(".TMP")));
 
   // Deleted meanwhile: the temporary file holds the only copy of the rows of
@@ -193,7 +178,7 @@ TEST_F(OutputJobs, AMergeNeverCommitsOverAFileThatReplacedTheOneItRead) {
   fault::FailOp(fault::Op::kIsHeld, 1);
   EXPECT_EQ(Job(1, {11}, 1, 0, 2), kRenameFailed);
   EXPECT_FALSE(fs::exists(DayFile(".CSV")));
-  const std::string kept = Slurp(DayFile(".TMP"));
+  const std::string kept = ReadFile(DayFile(".TMP"));
   EXPECT_TRUE(Has(kept, "2024/05/01,10:00:00,+0000.1\r\n"));
   EXPECT_TRUE(Has(kept, "2024/05/01,11:00:00,+0000.2\r\n"));
   fault::Reset();

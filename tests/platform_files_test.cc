@@ -17,6 +17,7 @@
 
 #include "platform/fault.h"
 #include "platform/platform.h"
+#include "test_support.h"
 
 namespace ravelo::platform {
 namespace {
@@ -27,28 +28,18 @@ class PlatformFiles : public ::testing::Test {
  protected:
   void SetUp() override {
     fault::Reset();
-    char tmpl[] = "/tmp/ravelo_platform_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
   }
-  void TearDown() override {
-    fault::Reset();
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
-  }
+  void TearDown() override { fault::Reset(); }
 
   std::string Path(const std::string& name) const { return dir_ + "/" + name; }
 
   static void Put(const std::string& path, const std::string& text) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
+    test::WriteFile(path, text);
   }
-  static std::string Get(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
+  static std::string Get(const std::string& path) { return test::ReadFile(path); }
 
-  std::string dir_;
+  test::TempFolder folder_{"ravelo_platform"};
+  std::string dir_ = folder_.path();
 };
 
 // A child process that opens a file through the platform layer and holds it
@@ -65,7 +56,7 @@ class Holder {
     if (pid_ == 0) {
       close(ready[0]);
       close(release[1]);
-      FileHandle h = mode == Mode::kRead ? FileOpenRead(path.c_str()) : FileCreate(path.c_str());
+      FileHandle h = mode == Mode::kRead ? FileOpenRead(path.c_str()) : FileCreateFresh(path.c_str());
       char ok = h != kNoFile ? 'y' : 'n';
       if (write(ready[1], &ok, 1) != 1) _exit(2);
       char c;
@@ -105,7 +96,7 @@ class Holder {
 
 TEST_F(PlatformFiles, CreateWriteReadBack) {
   const std::string p = Path("a.txt");
-  FileHandle w = FileCreate(p.c_str());
+  FileHandle w = FileCreateFresh(p.c_str());
   ASSERT_NE(w, kNoFile);
   uint32_t written = 0;
   EXPECT_TRUE(FileWrite(w, "hello, world", 12, &written));
@@ -136,10 +127,10 @@ TEST_F(PlatformFiles, CreateWriteReadBack) {
   FileClose(kNoFile);  // nothing happens
 }
 
-TEST_F(PlatformFiles, CreateEmptiesAnExistingFile) {
+TEST_F(PlatformFiles, CreateFreshReplacesAnExistingFile) {
   const std::string p = Path("old.txt");
   Put(p, "previous contents");
-  FileHandle w = FileCreate(p.c_str());
+  FileHandle w = FileCreateFresh(p.c_str());
   ASSERT_NE(w, kNoFile);
   EXPECT_EQ(Get(p), "");
   uint32_t written = 0;
@@ -151,7 +142,7 @@ TEST_F(PlatformFiles, CreateEmptiesAnExistingFile) {
 TEST_F(PlatformFiles, CreateMakesModeFromUmask) {
   const std::string p = Path("mode.txt");
   mode_t old = umask(022);
-  FileHandle w = FileCreate(p.c_str());
+  FileHandle w = FileCreateFresh(p.c_str());
   umask(old);
   ASSERT_NE(w, kNoFile);
   FileClose(w);
@@ -184,29 +175,29 @@ TEST_F(PlatformFiles, OpenReadFailsForMissingFolderAndSpecialFiles) {
   const std::string fifo = Path("fifo");
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   EXPECT_EQ(FileOpenRead(fifo.c_str()), kNoFile);  // refused, and without blocking
-  EXPECT_EQ(FileCreate(fifo.c_str()), kNoFile);
+  EXPECT_EQ(FileCreateFresh(fifo.c_str()), kNoFile);
 }
 
 TEST_F(PlatformFiles, CreateRefusesFolderAndSymbolicLink) {
-  EXPECT_EQ(FileCreate(dir_.c_str()), kNoFile);
+  EXPECT_EQ(FileCreateFresh(dir_.c_str()), kNoFile);
   const std::string target = Path("target.txt");
   Put(target, "precious");
   const std::string link = Path("link.txt");
   ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0);
-  EXPECT_EQ(FileCreate(link.c_str()), kNoFile);
+  EXPECT_EQ(FileCreateFresh(link.c_str()), kNoFile);
   EXPECT_EQ(Get(target), "precious");
   const std::string dangling = Path("dangling.txt");
   ASSERT_EQ(symlink(Path("nowhere.txt").c_str(), dangling.c_str()), 0);
-  EXPECT_EQ(FileCreate(dangling.c_str()), kNoFile);
+  EXPECT_EQ(FileCreateFresh(dangling.c_str()), kNoFile);
   EXPECT_FALSE(fs::exists(Path("nowhere.txt")));
-  EXPECT_EQ(FileCreate(Path("no/such/folder.txt").c_str()), kNoFile);
+  EXPECT_EQ(FileCreateFresh(Path("no/such/folder.txt").c_str()), kNoFile);
 }
 
 TEST_F(PlatformFiles, BackslashesActAsSlashes) {
   ASSERT_TRUE(FolderCreate((dir_ + "\\sub").c_str()));
   EXPECT_EQ(PathKindOf((dir_ + "\\sub").c_str()), PathKind::kFolder);
   const std::string engineName = dir_ + "\\sub\\f.csv";
-  FileHandle w = FileCreate(engineName.c_str());
+  FileHandle w = FileCreateFresh(engineName.c_str());
   ASSERT_NE(w, kNoFile);
   uint32_t written = 0;
   EXPECT_TRUE(FileWrite(w, "x", 1, &written));
@@ -214,14 +205,14 @@ TEST_F(PlatformFiles, BackslashesActAsSlashes) {
   EXPECT_EQ(Get(dir_ + "/sub/f.csv"), "x");
   EXPECT_EQ(PathKindOf(engineName.c_str()), PathKind::kFile);
   EXPECT_TRUE(FolderFlushOf(engineName.c_str()));
-  EXPECT_TRUE(FileRenameNoReplace(engineName.c_str(), (dir_ + "\\sub\\g.csv").c_str()));
+  EXPECT_TRUE(FileRenameReplace(engineName.c_str(), (dir_ + "\\sub\\g.csv").c_str()));
   EXPECT_TRUE(FileRemove((dir_ + "\\sub\\g.csv").c_str()));
   EXPECT_EQ(PathKindOf((dir_ + "\\sub\\g.csv").c_str()), PathKind::kNone);
 }
 
 TEST_F(PlatformFiles, OverlongPathsAreRefused) {
   std::string longName = dir_ + "/" + std::string(5000, 'a');
-  EXPECT_EQ(FileCreate(longName.c_str()), kNoFile);
+  EXPECT_EQ(FileCreateFresh(longName.c_str()), kNoFile);
   EXPECT_EQ(FileOpenRead(longName.c_str()), kNoFile);
   EXPECT_EQ(PathKindOf(longName.c_str()), PathKind::kNone);
   EXPECT_FALSE(FolderCreate(longName.c_str()));
@@ -294,28 +285,6 @@ TEST_F(PlatformFiles, RemoveOfReadOnlyFileChecksForHolders) {
   EXPECT_TRUE(AsOrdinaryUser([&] { return FileRemove(p.c_str()) && access(p.c_str(), F_OK) != 0; }));
 }
 
-TEST_F(PlatformFiles, CreateFailsOnAReadOnlyFile) {
-  ASSERT_EQ(chmod(dir_.c_str(), 0777), 0);
-  const std::string p = Path("ro");
-  Put(p, "keep");
-  ASSERT_EQ(chmod(p.c_str(), 0444), 0);
-  EXPECT_TRUE(AsOrdinaryUser([&] { return FileCreate(p.c_str()) == kNoFile; }));
-  EXPECT_EQ(Get(p), "keep");
-}
-
-TEST_F(PlatformFiles, RenameNeverReplaces) {
-  Put(Path("from"), "new");
-  Put(Path("to"), "old");
-  EXPECT_FALSE(FileRenameNoReplace(Path("from").c_str(), Path("to").c_str()));
-  EXPECT_EQ(Get(Path("to")), "old");
-  EXPECT_EQ(Get(Path("from")), "new");
-  EXPECT_FALSE(FileRenameNoReplace(Path("missing").c_str(), Path("other").c_str()));
-  EXPECT_FALSE(fs::exists(Path("other")));
-  EXPECT_TRUE(FileRenameNoReplace(Path("from").c_str(), Path("moved").c_str()));
-  EXPECT_EQ(Get(Path("moved")), "new");
-  EXPECT_FALSE(fs::exists(Path("from")));
-}
-
 TEST_F(PlatformFiles, RenameReplaceSwapsAtomically) {
   Put(Path("tmp"), "new");
   Put(Path("target"), "old");
@@ -353,21 +322,17 @@ TEST_F(PlatformFiles, RenameFailsWhileSourceIsHeld) {
   Put(Path("tmp"), "data");
   Holder h(Path("tmp"), Holder::Mode::kRead);
   ASSERT_TRUE(h.opened());
-  EXPECT_FALSE(FileRenameNoReplace(Path("tmp").c_str(), Path("a").c_str()));
   EXPECT_FALSE(FileRenameReplace(Path("tmp").c_str(), Path("b").c_str()));
   EXPECT_TRUE(fs::exists(Path("tmp")));
-  EXPECT_FALSE(fs::exists(Path("a")));
   EXPECT_FALSE(fs::exists(Path("b")));
   h.Release();
-  EXPECT_TRUE(FileRenameNoReplace(Path("tmp").c_str(), Path("a").c_str()));
+  EXPECT_TRUE(FileRenameReplace(Path("tmp").c_str(), Path("a").c_str()));
 }
 
-TEST_F(PlatformFiles, RenameNoReplaceFailsOntoAFolder) {
+TEST_F(PlatformFiles, RenameFailsOntoAFolder) {
   Put(Path("f"), "x");
   ASSERT_TRUE(FolderCreate(Path("d").c_str()));
-  EXPECT_FALSE(FileRenameNoReplace(Path("f").c_str(), Path("d").c_str()));
   EXPECT_FALSE(FileRenameReplace(Path("f").c_str(), Path("d").c_str()));
-  EXPECT_FALSE(FileRenameNoReplace(Path("d").c_str(), Path("e").c_str()));  // files only
   EXPECT_EQ(Get(Path("f")), "x");
 }
 
@@ -387,7 +352,7 @@ TEST_F(PlatformFiles, WrongHandlesFail) {
   EXPECT_FALSE(FileWrite(r, "x", 1, &n));  // opened for reading only
   EXPECT_EQ(n, 0u);
   FileClose(r);
-  FileHandle w = FileCreate(Path("g").c_str());
+  FileHandle w = FileCreateFresh(Path("g").c_str());
   ASSERT_NE(w, kNoFile);
   EXPECT_FALSE(FileRead(w, buf, sizeof buf, &n));  // opened for writing only
   EXPECT_EQ(n, 0u);
@@ -398,7 +363,7 @@ TEST_F(PlatformFiles, WrongHandlesFail) {
 TEST_F(PlatformFiles, SeamNthCallCountsAcrossOperations) {
   const std::string p = Path("f");
   fault::FailNthCall(4);
-  FileHandle w = FileCreate(p.c_str());  // 1
+  FileHandle w = FileCreateFresh(p.c_str());  // 1
   ASSERT_NE(w, kNoFile);
   uint32_t n = 0;
   EXPECT_TRUE(FileWrite(w, "ab", 2, &n));  // 2
@@ -431,7 +396,7 @@ TEST_F(PlatformFiles, RemoveWaitsForAReaderInAnotherProcess) {
     FileHandle r = FileOpenRead(p.c_str());
     EXPECT_NE(r, kNoFile);
     FileClose(r);
-    EXPECT_EQ(FileCreate(p.c_str()), kNoFile);
+    EXPECT_EQ(FileCreateFresh(p.c_str()), kNoFile);
     EXPECT_EQ(Get(p), "data");
     h.Release();
     EXPECT_TRUE(FileRemove(p.c_str()));
@@ -439,51 +404,19 @@ TEST_F(PlatformFiles, RemoveWaitsForAReaderInAnotherProcess) {
   EXPECT_FALSE(fs::exists(p));
 }
 
-TEST_F(PlatformFiles, CreateFailsOnAHeldFileAndLeavesIt) {
+TEST_F(PlatformFiles, CreateFreshFailsOnAHeldFileAndLeavesIt) {
   const std::string p = Path("held.tmp");
   Put(p, "someone else's");
   {
     Holder h(p, Holder::Mode::kRead);
     ASSERT_TRUE(h.opened());
-    EXPECT_EQ(FileCreate(p.c_str()), kNoFile);
+    EXPECT_EQ(FileCreateFresh(p.c_str()), kNoFile);
     EXPECT_EQ(Get(p), "someone else's");
   }
-  FileHandle w = FileCreate(p.c_str());
+  FileHandle w = FileCreateFresh(p.c_str());
   EXPECT_NE(w, kNoFile);
   FileClose(w);
   EXPECT_EQ(Get(p), "");
-}
-
-// The holder of a temporary file renames it over its CSV file and lets go
-// of it right after another run opened the temporary name: that run must
-// not empty the file, which now bears the CSV name, but make a new one.
-struct RaceToTheName {
-  static inline FileHandle holder = kNoFile;
-  static inline std::string from, to;
-  static void RenameAwayAndLetGo(const char* systemPath) {
-    if (holder == kNoFile || from != systemPath) return;
-    fault::SetOpenedHook(nullptr);
-    EXPECT_TRUE(FileCloseReplacing(holder, from.c_str(), to.c_str()));
-    holder = kNoFile;
-  }
-};
-
-TEST_F(PlatformFiles, ACreateThatOpenedAFileRenamedAwayMakesANewOne) {
-  const std::string tmp = Path("LOG_20240501.TMP"), csv = Path("LOG_20240501.CSV");
-  FileHandle a = FileCreate(tmp.c_str());
-  ASSERT_NE(a, kNoFile);
-  uint32_t written = 0;
-  ASSERT_TRUE(FileWrite(a, reinterpret_cast<const uint8_t*>("merged rows"), 11, &written));
-  RaceToTheName::holder = a;
-  RaceToTheName::from = tmp;
-  RaceToTheName::to = csv;
-  fault::SetOpenedHook(&RaceToTheName::RenameAwayAndLetGo);
-  FileHandle b = FileCreate(tmp.c_str());
-  EXPECT_NE(b, kNoFile);
-  EXPECT_EQ(RaceToTheName::holder, kNoFile);  // the race took place
-  FileClose(b);
-  EXPECT_EQ(Get(csv), "merged rows");
-  EXPECT_EQ(Get(tmp), "");
 }
 
 TEST_F(PlatformFiles, WrittenFileCannotBeOpenedEmptiedOrDeleted) {
@@ -491,11 +424,11 @@ TEST_F(PlatformFiles, WrittenFileCannotBeOpenedEmptiedOrDeleted) {
   Holder h(p, Holder::Mode::kCreate);
   ASSERT_TRUE(h.opened());
   EXPECT_EQ(FileOpenRead(p.c_str()), kNoFile);
-  EXPECT_EQ(FileCreate(p.c_str()), kNoFile);
+  EXPECT_EQ(FileCreateFresh(p.c_str()), kNoFile);
   EXPECT_FALSE(FileRemove(p.c_str()));
   Put(Path("other"), "x");
   EXPECT_FALSE(FileRenameReplace(Path("other").c_str(), p.c_str()));
-  EXPECT_FALSE(FileRenameNoReplace(p.c_str(), Path("moved").c_str()));
+  EXPECT_FALSE(FileRenameReplace(p.c_str(), Path("moved").c_str()));
   EXPECT_TRUE(fs::exists(p));
   h.Release();
   FileHandle r = FileOpenRead(p.c_str());
@@ -507,7 +440,7 @@ TEST_F(PlatformFiles, WrittenFileCannotBeOpenedEmptiedOrDeleted) {
 
 TEST_F(PlatformFiles, OpensInOneProcessExcludeEachOtherToo) {
   const std::string p = Path("self.csv");
-  FileHandle w = FileCreate(p.c_str());
+  FileHandle w = FileCreateFresh(p.c_str());
   ASSERT_NE(w, kNoFile);
   EXPECT_EQ(FileOpenRead(p.c_str()), kNoFile);
   EXPECT_FALSE(FileRemove(p.c_str()));
@@ -555,13 +488,11 @@ TEST_F(PlatformFiles, SeamFailsOneOperation) {
   FileClose(c);
 
   fault::FailOp(fault::Op::kCreate, 1);
-  EXPECT_EQ(FileCreate(p.c_str()), kNoFile);
+  EXPECT_EQ(FileCreateFresh(p.c_str()), kNoFile);
   EXPECT_EQ(Get(p), "abc");  // an injected failure touches nothing
   fault::FailOp(fault::Op::kRemove, 1);
   EXPECT_FALSE(FileRemove(p.c_str()));
   EXPECT_TRUE(fs::exists(p));
-  fault::FailOp(fault::Op::kRenameNoReplace, 1);
-  EXPECT_FALSE(FileRenameNoReplace(p.c_str(), Path("g").c_str()));
   fault::FailOp(fault::Op::kRenameReplace, 1);
   EXPECT_FALSE(FileRenameReplace(p.c_str(), Path("g").c_str()));
   EXPECT_FALSE(fs::exists(Path("g")));
@@ -576,7 +507,7 @@ TEST_F(PlatformFiles, SeamFailsOneOperation) {
   EXPECT_FALSE(FileSeek(r, 1));
   EXPECT_TRUE(FileSeek(r, 1));
   FileClose(r);
-  FileHandle w = FileCreate(Path("w").c_str());
+  FileHandle w = FileCreateFresh(Path("w").c_str());
   ASSERT_NE(w, kNoFile);
   fault::FailOp(fault::Op::kFlush, 1);
   EXPECT_FALSE(FileFlush(w));
@@ -619,7 +550,7 @@ TEST_F(PlatformFiles, SeamPartialReadDeliversBytes) {
 
 TEST_F(PlatformFiles, SeamShortWriteWritesThePart) {
   const std::string p = Path("w");
-  FileHandle w = FileCreate(p.c_str());
+  FileHandle w = FileCreateFresh(p.c_str());
   ASSERT_NE(w, kNoFile);
   fault::FailOp(fault::Op::kWrite, 1, 3);
   uint32_t written = 99;

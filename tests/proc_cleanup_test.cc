@@ -1,6 +1,7 @@
 // The end-of-job clean-up of Proc after jobs that fail while writing: a
-// partial temporary merge file goes, a file written new stays, and a
-// temporary file that holds the only copy of a file's rows is kept.
+// partial temporary merge file goes and a file written new stays. (That a
+// temporary file holding the only copy of a file's rows is kept is shown by
+// OutputJobs.AReplaceThatFailsKeepsTheCsvFileAndTheRowsInTheTemporaryFile.)
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -9,9 +10,10 @@
 
 #include <gtest/gtest.h>
 
-#include "../tools/common/logger_file.h"
+#include "logger_file.h"
 #include "api/converter.h"
 #include "platform/fault.h"
+#include "test_support.h"
 
 namespace ravelo {
 namespace {
@@ -23,39 +25,30 @@ class ProcCleanupTest : public ::testing::Test {
  protected:
   void SetUp() override {
     fault::Reset();
-    char pattern[] = "/tmp/ravelo-cleanup-XXXXXX";
-    root = mkdtemp(pattern);
     dest = root + "/out";
     day = dest + "/CSV/Day";
     fs::create_directories(day);
     fs::create_directories(root + "/work");
     logger = root + "/LOG_0001.Q38";
-    q38::Writer writer;
-    for (int second = 1; second <= 3; ++second) {
-      q38::Record r;
-      r.year = 2024;
-      r.second = second;
-      writer.Add(r);
-    }
-    ASSERT_TRUE(writer.Save(logger));
+    ASSERT_TRUE(test::SaveLogger(logger, {test::RecordAt(2024, 1, 1, 0, 0, 1),
+                                          test::RecordAt(2024, 1, 1, 0, 0, 2),
+                                          test::RecordAt(2024, 1, 1, 0, 0, 3)}));
     converter = std::make_unique<Converter>();
     converter->Init((root + "/work").c_str(), 1, 0);
   }
   void TearDown() override {
     fault::Reset();
     converter.reset();
-    fs::remove_all(root);
   }
 
-  static std::string Read(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
+  static std::string Read(const std::string& path) { return test::ReadFile(path); }
   ResultCode Run(int32_t makeMethod) {
     return converter->Proc(logger.c_str(), dest.c_str(), 0, makeMethod, 0);
   }
 
-  std::string root, dest, day, logger;
+  test::TempFolder temp{"ravelo-cleanup"};
+  std::string root = temp.path();
+  std::string dest, day, logger;
   std::unique_ptr<Converter> converter;
 };
 
@@ -67,30 +60,16 @@ TEST_F(ProcCleanupTest, APartialMergeFileIsRemoved) {
   EXPECT_EQ(Run(1), kWriteFailed);
   EXPECT_FALSE(fs::exists(day + "/LOG_20240101.TMP"));
   EXPECT_EQ(Read(csv), earlier);
-  EXPECT_STREQ(converter->outputPath, "");
-  EXPECT_EQ(converter->outputHandle, platform::kNoFile);
-  EXPECT_EQ(converter->csvReadHandle, platform::kNoFile);
+  EXPECT_STREQ(converter->outputFile().OutputPath(), "");
+  EXPECT_FALSE(converter->outputFile().IsOpen());
+  EXPECT_FALSE(converter->csvReader().IsOpen());
 }
 
 TEST_F(ProcCleanupTest, AFileWrittenNewStays) {
   fault::FailOpAlways(fault::Op::kWrite);
   EXPECT_EQ(Run(1), kWriteFailed);
   EXPECT_TRUE(fs::exists(day + "/LOG_20240101.CSV"));
-  EXPECT_STREQ(converter->outputPath, "");
-}
-
-TEST_F(ProcCleanupTest, TheOnlyCopyOfTheRowsIsKept) {
-  const std::string csv = day + "/LOG_20240101.CSV";
-  ASSERT_EQ(Run(1), kOk);
-  // The commit cannot put the merged file in place: the CSV file stays as it
-  // was and the merged rows stay in the temporary file.
-  const std::string before = Read(csv);
-  fault::FailOpAlways(fault::Op::kRenameReplace);
-  EXPECT_EQ(Run(1), kRenameFailed);
-  EXPECT_EQ(Read(csv), before);
-  const std::string merged = Read(day + "/LOG_20240101.TMP");
-  EXPECT_NE(merged.find("2024/01/01,00:00:03"), std::string::npos) << merged;
-  EXPECT_STREQ(converter->outputPath, "");
+  EXPECT_STREQ(converter->outputFile().OutputPath(), "");
 }
 
 TEST_F(ProcCleanupTest, AWorkFolderTooLongForItsFieldHoldsNoIniFile) {

@@ -12,6 +12,7 @@
 
 #include "platform/fault.h"
 #include "platform/platform.h"
+#include "test_support.h"
 
 namespace ravelo::platform {
 namespace {
@@ -22,25 +23,12 @@ class Profile : public ::testing::Test {
  protected:
   void SetUp() override {
     fault::Reset();
-    char tmpl[] = "/tmp/ravelo_profile_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
     ini_ = dir_ + "/MakeCSVExecAttrDay05_01.ini";
   }
-  void TearDown() override {
-    fault::Reset();
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
-  }
+  void TearDown() override { fault::Reset(); }
 
-  void Put(const std::string& text) const {
-    std::ofstream out(ini_, std::ios::binary | std::ios::trunc);
-    out << text;
-  }
-  std::string Text() const {
-    std::ifstream in(ini_, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
+  void Put(const std::string& text) const { test::WriteFile(ini_, text); }
+  std::string Text() const { return test::ReadFile(ini_); }
   bool Write(const char* section, const char* key, const char* value) const {
     return ProfileWriteString(section, key, value, ini_.c_str());
   }
@@ -61,7 +49,8 @@ class Profile : public ::testing::Test {
     return n;
   }
 
-  std::string dir_;
+  test::TempFolder folder_{"ravelo_profile"};
+  std::string dir_ = folder_.path();
   std::string ini_;
 };
 
@@ -295,8 +284,7 @@ TEST_F(Profile, ReplacesASymbolicLinkInsteadOfWritingThroughIt) {
   EXPECT_TRUE(Write("A", "x", "2"));
   EXPECT_FALSE(fs::is_symlink(ini_));
   EXPECT_EQ(Text(), "[A]\r\nx=2\r\n");
-  std::ifstream in(target, std::ios::binary);
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()), "[A]\nx=1\n");
+  EXPECT_EQ(test::ReadFile(target), "[A]\nx=1\n");
 }
 
 TEST_F(Profile, OversizedFileIsNeverRewritten) {

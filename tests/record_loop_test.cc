@@ -12,11 +12,13 @@
 
 #include <gtest/gtest.h>
 
-#include "../tools/common/logger_file.h"
+#include "logger_file.h"
 #include "api/converter.h"
 #include "convert/measurement_kinds.h"
 #include "convert/record_loop.h"
 #include "platform/fault.h"
+#include "converter_internals.h"
+#include "test_support.h"
 
 namespace ravelo {
 namespace {
@@ -80,7 +82,7 @@ struct Sink {
 ResultCode TakeRow(Converter* converter, RowBuffer* row, void* context) {
   Sink* sink = static_cast<Sink*>(context);
   SeenRow seen;
-  seen.index = static_cast<int>(row - converter->rows);
+  seen.index = static_cast<int>(row - &converter->Row(0));
   seen.timestamp = row->timestamp;
   seen.recordCount = row->recordCount;
   for (int c = 0; c < kChannelCount; ++c) {
@@ -89,8 +91,8 @@ ResultCode TakeRow(Converter* converter, RowBuffer* row, void* context) {
       seen.channels.push_back({c, row->channelValues[c].mode, row->channelValues[c].value});
   }
   seen.dataLine = row->dataLine;
-  seen.previousHeaderLine = converter->rows[1 - seen.index].headerLine;
-  seen.outputName = converter->outputName;
+  seen.previousHeaderLine = converter->Row(1 - seen.index).headerLine;
+  seen.outputName = converter->outputFile().OutputName();
   sink->rows.push_back(seen);
   // Stand in for the texts block output would leave in the row.
   std::snprintf(row->dataLine, sizeof row->dataLine, "row %zu", sink->rows.size());
@@ -102,35 +104,18 @@ class RecordLoopTest : public ::testing::Test {
  protected:
   void SetUp() override {
     fault::Reset();
-    dir_ = fs::temp_directory_path() /
-           ("ravelo_loop_" + std::to_string(getpid()) + "_" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
     converter_ = std::make_unique<Converter>();
     converter_->dayCntlType = 0;
     converter_->rowSink = &TakeRow;
     converter_->rowSinkContext = &sink_;
   }
   void TearDown() override {
-    converter_->CloseLoggerFile();
-    converter_->rowSink = nullptr;
+    converter_.reset();
     fault::Reset();
-    fs::remove_all(dir_);
   }
 
   static q38::Record At(int second, int channel, int mode = 0, int value = 0) {
-    q38::Record r;
-    r.year = 2005;
-    r.month = 3;
-    r.day = 5;
-    r.hour = 12;
-    r.minute = 0;
-    r.second = second;
-    r.channel = channel;
-    r.mode = mode;
-    r.value = static_cast<uint16_t>(value);
-    return r;
+    return test::RecordAt(2005, 3, 5, 12, 0, second, channel, mode, static_cast<uint16_t>(value));
   }
 
   ResultCode Run(const q38::Writer& w) {
@@ -139,7 +124,8 @@ class RecordLoopTest : public ::testing::Test {
     return converter_->RunConversion(path.c_str(), dir_.c_str(), 0, 0, 0);
   }
 
-  fs::path dir_;
+  test::TempFolder folder_{"ravelo_loop"};
+  fs::path dir_ = folder_.path();
   Sink sink_;
   std::unique_ptr<Converter> converter_;
 };
@@ -152,8 +138,8 @@ TEST_F(RecordLoopTest, NoRecordsOrOnlySkippedOnesGiveNoRow) {
   w.Add(At(1, 2, 127, 99));
   EXPECT_EQ(Run(w), kOk);
   EXPECT_TRUE(sink_.rows.empty());
-  EXPECT_EQ(converter_->outputHandle, platform::kNoFile);
-  EXPECT_EQ(converter_->loggerFileHandle, platform::kNoFile);
+  EXPECT_FALSE(converter_->outputFile().IsOpen());
+  EXPECT_FALSE(converter_->loggerReader().IsOpen());
 }
 
 // Records of a row's time are gathered the same way straight from the block:
@@ -237,12 +223,16 @@ TEST_F(RecordLoopTest, ReusedBufferShowsOnlyItsNewChannels) {
 }
 
 TEST_F(RecordLoopTest, JobStartEmptiesRowTextsAndOutputName) {
-  for (RowBuffer& row : converter_->rows) {
+  for (int i = 0; i < 2; ++i) {
+    RowBuffer& row = ConverterInternals::Rows(*converter_)[i];
     std::strcpy(row.headerLine, "stale");
     std::strcpy(row.dataLine, "stale");
     row.recordCount = 5;
   }
-  std::strcpy(converter_->outputName, "stale");
+  OutputFile& output = ConverterInternals::Output(*converter_);
+  ASSERT_EQ(output.CreateOutputFile(dir_.c_str(), "stale", true), kOk);
+  ASSERT_EQ(output.CloseOutputFile(), kOk);
+  ASSERT_STREQ(converter_->outputFile().OutputName(), "stale");
   q38::Writer w;
   w.Add(At(0, 0));
   EXPECT_EQ(Run(w), kOk);
@@ -270,7 +260,7 @@ TEST_F(RecordLoopTest, CheckFailuresStopTheJob) {
     w.Add(At(2, 0, 0, 3));
     EXPECT_EQ(Run(w), c.expected) << c.mode;
     EXPECT_EQ(sink_.rows.size(), 1u);
-    EXPECT_EQ(converter_->loggerFileHandle, platform::kNoFile);
+    EXPECT_FALSE(converter_->loggerReader().IsOpen());
   }
   // The wind direction values 1 and 17 pass.
   sink_.rows.clear();
@@ -303,7 +293,7 @@ TEST_F(RecordLoopTest, ReaderResultsPassUp) {
   fault::FailOp(fault::Op::kRead, 4);
   EXPECT_EQ(Run(w), kDataReadFailed);
   EXPECT_EQ(sink_.rows.size(), 1023u);
-  EXPECT_EQ(converter_->loggerFileHandle, platform::kNoFile);
+  EXPECT_FALSE(converter_->loggerReader().IsOpen());
 
   // Header results.
   fault::Reset();

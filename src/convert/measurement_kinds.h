@@ -26,6 +26,11 @@ struct ChannelBit {
 };
 extern const ChannelBit channelBitTable[kChannelCount];
 
+inline void SetChannelBit(RowBuffer* row, int channel) {
+  const ChannelBit& bit = channelBitTable[channel];
+  row->channelMask[bit.byteIndex] |= bit.mask;
+}
+
 // Calls visit(channel) for each channel present in row, in ascending order,
 // until row.recordCount channels have been met or visit returns false.
 // Returns false when visit did. The mask is read 64 channels at a time, the

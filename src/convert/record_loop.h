@@ -1,6 +1,8 @@
 // The checks of one logger record in the record loop.
 #pragma once
 
+#include <cstdint>
+
 #include "api/types.h"
 
 namespace ravelo {
@@ -13,5 +15,14 @@ inline constexpr ResultCode kSkipRecord = -1;
 // 0..127 (18), mode 127 (skip), a wind direction mode with a value outside
 // 1..17 (20), a mode without a name (19).
 ResultCode CheckLoggerRecord(const LoggerRecord& record);
+
+// What the record checks make of each mode 0..127, for records taken
+// straight from the block.
+enum class ModeClass : uint8_t { kAccepted, kSkipped, kWindDirection, kRefused };
+struct ModeClassTable {
+  ModeClass classes[kModeCount];
+};
+extern const ModeClassTable modeClassTable;
+inline ModeClass ModeClassOf(int mode) { return modeClassTable.classes[mode]; }
 
 }  // namespace ravelo

@@ -1,9 +1,10 @@
 // The logger file reader: header, memo texts and the record stream through
 // the one 8192-byte block, and the decoding of a record with the midnight
 // shift of day control type 1.
+#include "input/logger_reader.h"
+
 #include <cstring>
 
-#include "api/converter.h"
 #include "platform/platform.h"
 
 namespace ravelo {
@@ -29,28 +30,30 @@ inline bool IsLeapYear(int32_t year) {
 
 }  // namespace
 
-void Converter::ResetLoggerFile() {
+void LoggerReader::ResetLoggerFile() {
   loggerFileHandle = platform::kNoFile;
   decodedTimeKey = kNoDecodedTime;
   chunkFilled = 0;
   chunkUnread = 0;
   dataBytesLeft = 0;
+  dataStart = 0;
+  dataEnd = 0;
 }
 
-void Converter::CloseLoggerFile() {
+void LoggerReader::CloseLoggerFile() {
   if (loggerFileHandle == platform::kNoFile) return;
   platform::FileClose(loggerFileHandle);
   loggerFileHandle = platform::kNoFile;
 }
 
-ResultCode Converter::OpenLoggerFile() {
+ResultCode LoggerReader::OpenLoggerFile(const char* path) {
   CloseLoggerFile();
-  loggerFileHandle = platform::FileOpenRead(inputFilePath);
+  loggerFileHandle = platform::FileOpenRead(path);
   if (loggerFileHandle == platform::kNoFile) return kInputOpenFailed;
   return kOk;
 }
 
-ResultCode Converter::ReadLoggerHeader() {
+ResultCode LoggerReader::ReadLoggerHeader() {
   uint8_t header[kHeaderSize];
   uint32_t got = 0;
   if (!platform::FileRead(loggerFileHandle, header, kHeaderSize, &got) || got < kHeaderSize) {
@@ -92,10 +95,10 @@ ResultCode Converter::ReadLoggerHeader() {
   return kOk;
 }
 
-ResultCode Converter::ReadLoggerRecord(LoggerRecord* record) {
+ResultCode LoggerReader::ReadLoggerRecord(LoggerRecord* record, int32_t dayCntlType) {
   const uint32_t unread = chunkUnread;
   if (unread >= kRecordSize) {
-    DecodeLoggerRecord(inputChunk + (chunkFilled - unread), record);
+    DecodeLoggerRecord(inputChunk + (chunkFilled - unread), record, dayCntlType);
     chunkUnread = unread - kRecordSize;
     return kOk;
   }
@@ -129,12 +132,13 @@ ResultCode Converter::ReadLoggerRecord(LoggerRecord* record) {
   const uint32_t missing = kRecordSize - unread;
   if (chunkUnread < missing) return kEndOfInput;
   std::memcpy(assembly + unread, inputChunk, missing);
-  DecodeLoggerRecord(assembly, record);
+  DecodeLoggerRecord(assembly, record, dayCntlType);
   chunkUnread -= missing;
   return kOk;
 }
 
-void Converter::DecodeLoggerRecord(const uint8_t* b, LoggerRecord* record) const {
+void LoggerReader::DecodeLoggerRecord(const uint8_t* b, LoggerRecord* record,
+                                      int32_t dayCntlType) {
   record->mode = static_cast<int16_t>(b[4] & 0x7F);
   record->channel = static_cast<int16_t>(b[5]);
   record->value = static_cast<uint16_t>(b[6] | (b[7] << 8));
@@ -169,7 +173,7 @@ void Converter::DecodeLoggerRecord(const uint8_t* b, LoggerRecord* record) const
 // month in the ordering key. So day 0 or 1 of month 13 becomes month 12 day
 // 31 (from the table), of month 14 month 13 day 31, of month 15 month 14 day
 // 31; the table is never read outside its 12 entries.
-int32_t Converter::ShiftMidnightToPreviousDay(LoggerTimestamp* timestamp) {
+int32_t LoggerReader::ShiftMidnightToPreviousDay(LoggerTimestamp* timestamp) {
   if (timestamp->hour != 0 || timestamp->minute != 0 || timestamp->second != 0) return 0;
   if (timestamp->day > 1) {
     timestamp->day -= 1;
@@ -186,5 +190,13 @@ int32_t Converter::ShiftMidnightToPreviousDay(LoggerTimestamp* timestamp) {
   timestamp->hour = 24;
   return 1;
 }
+
+#if RAVELO_FAULT_INJECTION
+void LoggerReader::SetBlockForTest(const uint8_t* bytes, uint32_t filled, uint32_t unread) {
+  std::memcpy(inputChunk, bytes, filled);
+  chunkFilled = filled;
+  chunkUnread = unread;
+}
+#endif
 
 }  // namespace ravelo

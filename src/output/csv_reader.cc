@@ -1,34 +1,32 @@
-// Line reader over an existing CSV file, through one 8192-byte buffer.
-//
-// Only the line feed ends a line. The reader closes the file itself after a
-// short read, so the file's last bytes are delivered with no file open and the
-// next refill reports the end (1).
+// The line reader over an existing CSV file (see csv_reader.h).
+#include "output/csv_reader.h"
+
 #include <cstring>
 
-#include "api/converter.h"
+#include "output/output_file.h"
 
 namespace ravelo {
 
-void Converter::ResetCsvReader() {
+void CsvReader::ResetCsvReader() {
   csvReadHandle = platform::kNoFile;
   csvReadRemaining = 0;
   csvReadFilled = 0;
 }
 
-void Converter::CloseCsvReader() {
+void CsvReader::CloseCsvReader() {
   if (csvReadHandle != platform::kNoFile) platform::FileClose(csvReadHandle);
   csvReadHandle = platform::kNoFile;
 }
 
-void Converter::ForgetCsvReadId() {
+void CsvReader::ForgetCsvReadId() {
   if (csvReadIdKnown) platform::FileIdRelease(&csvReadId);
   csvReadIdKnown = false;
 }
 
-ResultCode Converter::OpenCsvReader(const char* baseName) {
+ResultCode CsvReader::OpenCsvReader(const char* folder, const char* baseName) {
   CloseCsvReader();
   ForgetCsvReadId();
-  MakeCsvPath(baseName, csvReadPath);
+  MakeCsvPath(folder, baseName, csvReadPath);
   if (csvReadPath[0] == '\0') return kCsvOpenFailed;
   csvReadHandle = platform::FileOpenRead(csvReadPath);
   if (csvReadHandle == platform::kNoFile) return kCsvOpenFailed;
@@ -39,7 +37,7 @@ ResultCode Converter::OpenCsvReader(const char* baseName) {
   return kOk;
 }
 
-ResultCode Converter::ReadCsvLine(char* destination) {
+ResultCode CsvReader::ReadCsvLine(char* destination) {
   // destination holds kReadLineSize bytes: at most the undelivered rest of
   // the buffer, one refill, and the zero.
   uint32_t copied = 0;

@@ -1,11 +1,12 @@
-// Job attribute INI files: which CSV files the current conversion batch has
-// created or written anew, one INI file per day number and per month number
-// in the work folder.
+// The batch listing (see ini_files.h).
+#include "output/ini_files.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 
-#include "api/converter.h"
+#include "output/output_file.h"
+#include "platform/platform.h"
 
 namespace ravelo {
 namespace {
@@ -40,7 +41,7 @@ void MakeIniPath(char* destination, const char* workFolder, bool month, int32_t 
 
 }  // namespace
 
-int32_t Converter::INIFileEntryFind(const char* iniPath, const char* csvPath) {
+int32_t IniFiles::INIFileEntryFind(const char* iniPath, const char* csvPath) const {
   // A missing INI file lists nothing. One that is there but cannot be read
   // counts as listing the file: the rows are then merged, and a file that
   // earlier jobs of the batch wrote is never replaced by mistake.
@@ -84,7 +85,9 @@ class ListingLock {
 
 }  // namespace
 
-int32_t Converter::INIFileEntryAdd(const char* csvPath, const LoggerTimestamp& timestamp) {
+int32_t IniFiles::INIFileEntryAdd(const char* workFolder, int32_t idNumber, int32_t csvFileKind,
+                                  int32_t directOutput, const char* csvPath,
+                                  const LoggerTimestamp& timestamp) const {
   ListingLock lock(workFolder);
   char iniPath[kPathSize];
   // Under direct output one file takes the rows of every day: it is listed
@@ -115,7 +118,7 @@ int32_t Converter::INIFileEntryAdd(const char* csvPath, const LoggerTimestamp& t
   return 1;
 }
 
-ResultCode Converter::INIFileDelete() {
+ResultCode IniFiles::INIFileDelete(const char* workFolder, int32_t idNumber) const {
   char iniPath[kPathSize];
   for (int month = 0; month <= 1; ++month) {
     for (int number = 0; number <= (month ? kLastMonth : kLastDay); ++number) {

@@ -1,11 +1,8 @@
-// The buffered writer of the file being written, the commit that puts a
-// merged temporary file in place of its CSV file, and the small file
-// operations around them.
+// The file being written, its writer and commit (see output_file.h).
+#include "output/output_file.h"
+
 #include <cstdio>
 #include <cstring>
-
-#include "api/converter.h"
-#include "convert/field_format.h"
 
 namespace ravelo {
 namespace {
@@ -32,29 +29,29 @@ bool Exists(const char* path) {
 
 }  // namespace
 
-void Converter::MakeCsvPath(const char* baseName, char* destination) const {
-  JoinPath(destination, outputFolder, baseName, kCsvExtension);
+void MakeCsvPath(const char* folder, const char* baseName, char* destination) {
+  JoinPath(destination, folder, baseName, kCsvExtension);
 }
 
-int32_t Converter::CsvFileExists(const char* baseName) const {
+int32_t CsvFileExists(const char* folder, const char* baseName) {
   char path[kPathSize];
-  MakeCsvPath(baseName, path);
+  MakeCsvPath(folder, baseName, path);
   return path[0] != '\0' && Exists(path) ? 1 : 0;
 }
 
-void Converter::ResetOutputFile() {
+void OutputFile::ResetOutputFile() {
   outputHandle = platform::kNoFile;
   outputPending = 0;
 }
 
-ResultCode Converter::CreateOutputFile(const char* baseName) {
+ResultCode OutputFile::CreateOutputFile(const char* folder, const char* baseName, bool newFile) {
   CloseOutputFile();
+  keepOutputFile = false;
   size_t nameLength = strnlen(baseName, sizeof outputName - 1);
   std::memmove(outputName, baseName, nameLength);  // baseName may be outputName itself
   outputName[nameLength] = '\0';
-  const bool newFile = newCsvFile == 1;
   const ResultCode failure = newFile ? kCsvOpenFailed : kTmpOpenFailed;
-  JoinPath(outputPath, outputFolder, baseName, newFile ? kCsvExtension : kTmpExtension);
+  JoinPath(outputPath, folder, baseName, newFile ? kCsvExtension : kTmpExtension);
   if (outputPath[0] == '\0') return failure;  // the path does not fit
   // A new CSV file never empties a file that is there after all (one that
   // appeared meanwhile, or that could not be seen): that would lose its rows.
@@ -67,11 +64,11 @@ ResultCode Converter::CreateOutputFile(const char* baseName) {
   return kOk;
 }
 
-ResultCode Converter::WriteOutputText(const char* text) {
+ResultCode OutputFile::WriteOutputText(const char* text) {
   return WriteOutputBytes(text, std::strlen(text));
 }
 
-ResultCode Converter::WriteOutputBytes(const char* text, size_t length) {
+ResultCode OutputFile::WriteOutputBytes(const char* text, size_t length) {
   while (length > 0) {
     if (outputPending + length < kBlockSize) {
       std::memcpy(outputBuffer + outputPending, text, length);
@@ -92,7 +89,7 @@ ResultCode Converter::WriteOutputBytes(const char* text, size_t length) {
 
 // Writes the first block of a buffer that holds at least one, and keeps what
 // follows it for the next.
-ResultCode Converter::WriteFullBlock() {
+ResultCode OutputFile::WriteFullBlock() {
   uint32_t written = 0;
   if (outputHandle == platform::kNoFile ||
       !platform::FileWrite(outputHandle, outputBuffer, kBlockSize, &written) ||
@@ -106,23 +103,7 @@ ResultCode Converter::WriteFullBlock() {
   return kOk;
 }
 
-// The data line of a row that followed the plan, made straight in the
-// output buffer. Its date and time are there already when nothing was
-// written since StartPlannedDataLine (timeInPlace); otherwise they are made
-// again rather than copied from the row's data line, whose three fresh
-// stores a wider copy would wait for.
-ResultCode Converter::WritePlannedDataLine(const RowBuffer& row, bool timeInPlace) {
-  char* line = reinterpret_cast<char*>(outputBuffer) + outputPending;
-  uint32_t at = timeInPlace ? kPlainRowTimeLength : FormatPlainRowTime(line, row.timestamp);
-  at += FormatFields(planRuleIds, plannedValues, planCount, row.timestamp, line + at);
-  line[at++] = '\r';
-  line[at++] = '\n';
-  outputPending += at;
-  if (outputPending < kBlockSize) return kOk;
-  return WriteFullBlock();
-}
-
-ResultCode Converter::CloseOutputFile() {
+ResultCode OutputFile::CloseOutputFile() {
   ResultCode result = kOk;
   if (outputHandle != platform::kNoFile) {
     if (outputPending > 0) {
@@ -139,7 +120,7 @@ ResultCode Converter::CloseOutputFile() {
   return result;
 }
 
-ResultCode Converter::FlushOutputFile() {
+ResultCode OutputFile::FlushOutputFile() {
   if (outputHandle == platform::kNoFile) return kWriteFailed;
   if (outputPending > 0) {
     uint32_t written = 0;
@@ -158,7 +139,7 @@ ResultCode Converter::FlushOutputFile() {
   return kOk;
 }
 
-ResultCode Converter::CommitOutputFile() {
+ResultCode OutputFile::CommitOutputFile(const char* target, const platform::FileId* targetId) {
   // Without the temporary file there is nothing to put in place.
   if (!Exists(outputPath)) return kRenameFailed;
   // The listings that say which files the batch wrote reach the disk before
@@ -167,7 +148,7 @@ ResultCode Converter::CommitOutputFile() {
 
   // Another program may hold the CSV file for a while; wait for it.
   int attempt = 0;
-  while (platform::FileIsHeld(csvReadPath)) {
+  while (platform::FileIsHeld(target)) {
     platform::SleepMilliseconds(kDeleteRetryMilliseconds);
     if (++attempt >= kDeleteAttempts) return kDeleteFailed;
   }
@@ -181,12 +162,11 @@ ResultCode Converter::CommitOutputFile() {
   bool replaced;
   platform::ReplaceTarget found = platform::ReplaceTarget::kExpected;
   if (outputHandle != platform::kNoFile) {
-    replaced = platform::FileCloseReplacing(outputHandle, outputPath, csvReadPath,
-                                            csvReadIdKnown ? &csvReadId : nullptr, &found);
+    replaced = platform::FileCloseReplacing(outputHandle, outputPath, target, targetId, &found);
     outputHandle = platform::kNoFile;
     outputPending = 0;
   } else {
-    replaced = platform::FileRenameReplace(outputPath, csvReadPath);
+    replaced = platform::FileRenameReplace(outputPath, target);
   }
   if (!replaced && found == platform::ReplaceTarget::kOtherFile) {
     // Another file has the name now, with the rows its run wrote; this
@@ -201,18 +181,13 @@ ResultCode Converter::CommitOutputFile() {
   }
   // Make the new name durable. The file is in place whatever this says, so a
   // failure here is not reported.
-  platform::FolderFlushOf(csvReadPath);
+  platform::FolderFlushOf(target);
   return kOk;
 }
 
-ResultCode Converter::DeleteFileIfExists(const char* path) {
+ResultCode DeleteFileIfExists(const char* path) {
   if (!Exists(path)) return kOk;
   return platform::FileRemove(path) ? kOk : kDeleteFailed;
-}
-
-ResultCode Converter::RenameFileIfExists(const char* source, const char* target) {
-  if (!Exists(source)) return kOk;
-  return platform::FileRenameNoReplace(source, target) ? kOk : kRenameFailed;
 }
 
 }  // namespace ravelo

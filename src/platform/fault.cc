@@ -42,7 +42,7 @@ bool ValidOp(Op op) {
 
 }  // namespace
 
-// Read by SleepMilliseconds; not part of the seam's public face.
+// Read through SleptByHook (fault.h).
 SleepHook ActiveSleepHook() { return state.sleepHook; }
 
 void Reset() { Clear(); }

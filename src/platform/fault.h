@@ -22,7 +22,6 @@ enum class Op {
   kPathKind,  // a failure reads as "nothing there"
   kFolderCreate,
   kRemove,
-  kRenameNoReplace,
   kRenameReplace,
   kFolderFlush,
   kIsHeld,        // a failure reads as "held by another program"
@@ -62,8 +61,9 @@ using SleepHook = void (*)(uint32_t ms);
 void SetSleepHook(SleepHook hook);
 
 // Called with the system path between the open of a file by name and the
-// taking of its lock (FileCreate, and before a delete or rename), so that a
-// test can rename or release the file right there; nullptr for none.
+// taking of its lock (before a delete or rename, also of a file in the way
+// of FileCreateFresh), so that a test can rename or release the file right
+// there; nullptr for none.
 using OpenedHook = void (*)(const char* systemPath);
 void SetOpenedHook(OpenedHook hook);
 OpenedHook ActiveOpenedHook();
@@ -77,7 +77,32 @@ void SetCallHook(CallHook hook);
 // the call and tells whether it must fail (*partialBytes gets the armed
 // partial count, or -1).
 bool ShouldFail(Op op, int32_t* partialBytes = nullptr);
+SleepHook ActiveSleepHook();
 
+#endif
+
+// ---- The seam as the platform implementations reach it --------------------
+// A fault point: `if (fault::Injected(fault::Op::kRead, &partial)) ...` at the
+// top of an operation. In the released library it is always false.
+// SleptByHook hands a wait to the test's sleep hook, and NotifyOpened a file
+// opened by name to its opened hook; without the seam they do nothing.
+#if RAVELO_FAULT_INJECTION
+inline bool Injected(Op op, int32_t* partialBytes = nullptr) {
+  return ShouldFail(op, partialBytes);
+}
+inline bool SleptByHook(uint32_t ms) {
+  SleepHook hook = ActiveSleepHook();
+  if (hook == nullptr) return false;
+  hook(ms);
+  return true;
+}
+inline void NotifyOpened(const char* systemPath) {
+  if (OpenedHook hook = ActiveOpenedHook()) hook(systemPath);
+}
+#else
+constexpr bool Injected(Op, int32_t* = nullptr) { return false; }
+constexpr bool SleptByHook(uint32_t) { return false; }
+inline void NotifyOpened(const char*) {}
 #endif
 
 }  // namespace ravelo::platform::fault

@@ -21,15 +21,9 @@ enum class PathKind { kNone, kFile, kFolder };
 // write or delete it; fails while someone else writes it, and for a folder.
 FileHandle FileOpenRead(const char* path);
 
-// Creates a file, or empties an existing one, for writing. Nobody else may
-// open or delete it while it is open. Fails when someone else holds the file
-// open (the file is then left untouched), for a folder, and for a symbolic
-// link planted at the name. Only the file that bears the name when the call
-// gets hold of it is ever emptied, never one renamed away meanwhile.
-FileHandle FileCreate(const char* path);
-
-// Creates a new file for writing, like FileCreate, but fails when anything
-// exists at path already: an existing file is never emptied.
+// Creates a new file for writing. Nobody else may open or delete it while it
+// is open. Fails when anything exists at path already: an existing file is
+// never emptied.
 FileHandle FileCreateNew(const char* path);
 
 // Creates a file for writing that can only be a new one: a regular file
@@ -81,9 +75,6 @@ bool FolderCreate(const char* path);
 // program holds the file open.
 bool FileRemove(const char* path);
 
-// Renames a file. Never replaces an existing target: fails if one exists.
-bool FileRenameNoReplace(const char* from, const char* to);
-
 // Replaces `to` by `from` in one atomic step (`to` may be missing). Fails
 // while another program holds `to` open; `to` is then unchanged.
 bool FileRenameReplace(const char* from, const char* to);
@@ -93,7 +84,7 @@ bool FileRenameReplace(const char* from, const char* to);
 enum class ReplaceTarget { kExpected, kOtherFile, kMissing };
 
 // Like FileRenameReplace for `from`, which is open as `file` (for writing,
-// by FileCreate or FileCreateFresh): the name changes while the file is
+// by FileCreateFresh): the name changes while the file is
 // still held, so nobody can take `from` in between; then `file` is closed,
 // also on failure. Before it takes the name, `file` gets the permission bits
 // of the file at `to` and, where the process may give it, its owner.

@@ -14,41 +14,16 @@
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <cstring>
 
 #include "platform/fault.h"
-
-#if RAVELO_FAULT_INJECTION
-namespace ravelo::platform::fault {
-SleepHook ActiveSleepHook();  // fault.cc
-}
-#define RAVELO_INJECTED_FAILURE(op, partial) ::ravelo::platform::fault::ShouldFail(::ravelo::platform::fault::Op::op, partial)
-#else
-#define RAVELO_INJECTED_FAILURE(op, partial) false
-#endif
+#include "platform/system_path_posix.h"
 
 namespace ravelo::platform {
 namespace {
-
-// Room for any path the system accepts; longer ones are refused.
-constexpr size_t kSystemPathSize = 4096;
-
-// The path with each "\" turned into "/", in a buffer of the caller's.
-// False when path is null, empty or does not fit.
-bool SystemPath(const char* path, char (&out)[kSystemPathSize]) {
-  if (path == nullptr || path[0] == '\0') return false;
-  size_t i = 0;
-  for (; path[i] != '\0'; ++i) {
-    if (i + 1 >= kSystemPathSize) return false;
-    out[i] = path[i] == '\\' ? '/' : path[i];
-  }
-  out[i] = '\0';
-  return true;
-}
 
 int FdOf(FileHandle file) {
   return file < 0 || file > 0x7fffffff ? -1 : static_cast<int>(file);
@@ -93,13 +68,7 @@ bool StillNamed(int fd, const char* sysPath) {
          opened.st_dev == named.st_dev && opened.st_ino == named.st_ino;
 }
 
-void OpenedByName(const char* sysPath) {
-#if RAVELO_FAULT_INJECTION
-  if (fault::OpenedHook hook = fault::ActiveOpenedHook()) hook(sysPath);
-#else
-  (void)sysPath;
-#endif
-}
+void OpenedByName(const char* sysPath) { fault::NotifyOpened(sysPath); }
 
 // Before a file is deleted or renamed: opens it and makes sure no other
 // open holds it, as Windows needs delete access that no open shares here.
@@ -142,7 +111,7 @@ bool LockForRemoval(const char* sysPath, int* fd) {
 }  // namespace
 
 FileHandle FileOpenRead(const char* path) {
-  if (RAVELO_INJECTED_FAILURE(kOpenRead, nullptr)) return kNoFile;
+  if (fault::Injected(fault::Op::kOpenRead)) return kNoFile;
   char p[kSystemPathSize];
   if (!SystemPath(path, p)) return kNoFile;
   // O_NONBLOCK keeps a FIFO from stalling the open; it is refused below.
@@ -157,37 +126,9 @@ FileHandle FileOpenRead(const char* path) {
   return fd;
 }
 
-FileHandle FileCreate(const char* path) {
-  if (RAVELO_INJECTED_FAILURE(kCreate, nullptr)) return kNoFile;
-  char p[kSystemPathSize];
-  if (!SystemPath(path, p)) return kNoFile;
-  // A file that another open renamed away before letting go of it is not
-  // the file at the name: it is never emptied, the name is opened again.
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    int fd = open(p, O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0666);
-    if (fd < 0) return kNoFile;
-    OpenedByName(p);
-    struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || fcntl(fd, F_SETFL, 0) != 0 ||
-        !LockWholeFile(fd, F_WRLCK)) {
-      close(fd);  // someone else's file stays as it was
-      return kNoFile;
-    }
-    if (!StillNamed(fd, p)) {
-      close(fd);
-      continue;
-    }
-    if (ftruncate(fd, 0) != 0) {
-      close(fd);
-      return kNoFile;
-    }
-    return fd;
-  }
-  return kNoFile;
-}
 
 FileHandle FileCreateNew(const char* path) {
-  if (RAVELO_INJECTED_FAILURE(kCreate, nullptr)) return kNoFile;
+  if (fault::Injected(fault::Op::kCreate)) return kNoFile;
   char p[kSystemPathSize];
   if (!SystemPath(path, p)) return kNoFile;
   int fd = open(p, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
@@ -201,7 +142,7 @@ FileHandle FileCreateNew(const char* path) {
 }
 
 FileHandle FileCreateFresh(const char* path) {
-  if (RAVELO_INJECTED_FAILURE(kCreate, nullptr)) return kNoFile;
+  if (fault::Injected(fault::Op::kCreate)) return kNoFile;
   char p[kSystemPathSize];
   if (!SystemPath(path, p)) return kNoFile;
   struct stat st;
@@ -295,7 +236,7 @@ bool FileRead(FileHandle file, void* buffer, uint32_t size, uint32_t* got) {
   *got = 0;
   int32_t partial = -1;
   const int fd = FdOf(file);
-  if (RAVELO_INJECTED_FAILURE(kRead, &partial)) {
+  if (fault::Injected(fault::Op::kRead, &partial)) {
     if (partial > 0 && fd >= 0 && buffer != nullptr) {
       uint32_t want = static_cast<uint32_t>(partial) < size ? static_cast<uint32_t>(partial) : size;
       ReadFully(fd, static_cast<unsigned char*>(buffer), want, got);
@@ -312,7 +253,7 @@ bool FileWrite(FileHandle file, const void* buffer, uint32_t size, uint32_t* wri
   *written = 0;
   int32_t partial = -1;
   const int fd = FdOf(file);
-  if (RAVELO_INJECTED_FAILURE(kWrite, &partial)) {
+  if (fault::Injected(fault::Op::kWrite, &partial)) {
     if (partial > 0 && fd >= 0 && buffer != nullptr) {
       uint32_t want = static_cast<uint32_t>(partial) < size ? static_cast<uint32_t>(partial) : size;
       WriteFully(fd, static_cast<const unsigned char*>(buffer), want, written);
@@ -324,14 +265,14 @@ bool FileWrite(FileHandle file, const void* buffer, uint32_t size, uint32_t* wri
 }
 
 bool FileSeek(FileHandle file, uint32_t offset) {
-  if (RAVELO_INJECTED_FAILURE(kSeek, nullptr)) return false;
+  if (fault::Injected(fault::Op::kSeek)) return false;
   const int fd = FdOf(file);
   if (fd < 0 || offset >= 0x80000000u) return false;
   return lseek(fd, static_cast<off_t>(offset), SEEK_SET) == static_cast<off_t>(offset);
 }
 
 bool FileFlush(FileHandle file) {
-  if (RAVELO_INJECTED_FAILURE(kFlush, nullptr)) return false;
+  if (fault::Injected(fault::Op::kFlush)) return false;
   const int fd = FdOf(file);
   return fd >= 0 && fsync(fd) == 0;
 }
@@ -342,7 +283,7 @@ void FileClose(FileHandle file) {
 }
 
 PathKind PathKindOf(const char* path) {
-  if (RAVELO_INJECTED_FAILURE(kPathKind, nullptr)) return PathKind::kNone;
+  if (fault::Injected(fault::Op::kPathKind)) return PathKind::kNone;
   char p[kSystemPathSize];
   if (!SystemPath(path, p)) return PathKind::kNone;
   struct stat st;
@@ -354,14 +295,14 @@ PathKind PathKindOf(const char* path) {
 }
 
 bool FolderCreate(const char* path) {
-  if (RAVELO_INJECTED_FAILURE(kFolderCreate, nullptr)) return false;
+  if (fault::Injected(fault::Op::kFolderCreate)) return false;
   char p[kSystemPathSize];
   if (!SystemPath(path, p)) return false;
   return mkdir(p, 0777) == 0;
 }
 
 bool FileRemove(const char* path) {
-  if (RAVELO_INJECTED_FAILURE(kRemove, nullptr)) return false;
+  if (fault::Injected(fault::Op::kRemove)) return false;
   char p[kSystemPathSize];
   if (!SystemPath(path, p)) return false;
   int fd = -1;
@@ -373,37 +314,12 @@ bool FileRemove(const char* path) {
 
 namespace {
 
-bool RenameNoReplace(const char* from, const char* to) {
-#ifdef SYS_renameat2
-  if (syscall(SYS_renameat2, AT_FDCWD, from, AT_FDCWD, to, 1u /* RENAME_NOREPLACE */) == 0)
-    return true;
-  if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return false;
-#endif
-  // File systems without the flag: a hard link is just as unable to replace.
-  if (link(from, to) != 0) return false;
-  if (unlink(from) != 0) {
-    unlink(to);
-    return false;
-  }
-  return true;
-}
 
 }  // namespace
 
-bool FileRenameNoReplace(const char* from, const char* to) {
-  if (RAVELO_INJECTED_FAILURE(kRenameNoReplace, nullptr)) return false;
-  char f[kSystemPathSize];
-  char t[kSystemPathSize];
-  if (!SystemPath(from, f) || !SystemPath(to, t)) return false;
-  int fromFd = -1;
-  if (!LockForRemoval(f, &fromFd)) return false;
-  const bool ok = RenameNoReplace(f, t);
-  CloseFd(fromFd);
-  return ok;
-}
 
 bool FileRenameReplace(const char* from, const char* to) {
-  if (RAVELO_INJECTED_FAILURE(kRenameReplace, nullptr)) return false;
+  if (fault::Injected(fault::Op::kRenameReplace)) return false;
   char f[kSystemPathSize];
   char t[kSystemPathSize];
   if (!SystemPath(from, f) || !SystemPath(to, t)) return false;
@@ -445,7 +361,7 @@ bool FileCloseReplacing(FileHandle file, const char* from, const char* to,
   ReplaceTarget ignored;
   if (found == nullptr) found = &ignored;
   *found = ReplaceTarget::kExpected;
-  if (RAVELO_INJECTED_FAILURE(kRenameReplace, nullptr)) {
+  if (fault::Injected(fault::Op::kRenameReplace)) {
     CloseFd(fromFd);
     return false;
   }
@@ -481,7 +397,7 @@ bool FileCloseReplacing(FileHandle file, const char* from, const char* to,
 }
 
 bool FileIsHeld(const char* path) {
-  if (RAVELO_INJECTED_FAILURE(kIsHeld, nullptr)) return true;
+  if (fault::Injected(fault::Op::kIsHeld)) return true;
   char p[kSystemPathSize];
   if (!SystemPath(path, p)) return false;
   struct stat st;
@@ -493,7 +409,7 @@ bool FileIsHeld(const char* path) {
 }
 
 bool FolderFlushOf(const char* path) {
-  if (RAVELO_INJECTED_FAILURE(kFolderFlush, nullptr)) return false;
+  if (fault::Injected(fault::Op::kFolderFlush)) return false;
   char p[kSystemPathSize];
   if (!SystemPath(path, p)) return false;
   char* slash = strrchr(p, '/');
@@ -513,12 +429,7 @@ bool FolderFlushOf(const char* path) {
 }
 
 void SleepMilliseconds(uint32_t ms) {
-#if RAVELO_FAULT_INJECTION
-  if (fault::SleepHook hook = fault::ActiveSleepHook()) {
-    hook(ms);
-    return;
-  }
-#endif
+  if (fault::SleptByHook(ms)) return;
   struct timespec left;
   left.tv_sec = static_cast<time_t>(ms / 1000);
   left.tv_nsec = static_cast<long>(ms % 1000) * 1000000L;

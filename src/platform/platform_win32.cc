@@ -14,12 +14,6 @@
 
 namespace ravelo::platform {
 
-#if RAVELO_FAULT_INJECTION
-namespace fault {
-SleepHook ActiveSleepHook();  // fault.cc
-}  // namespace fault
-#endif
-
 namespace {
 
 HANDLE ToHandle(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
@@ -28,44 +22,25 @@ FileHandle FromHandle(HANDLE handle) {
   return handle == INVALID_HANDLE_VALUE ? kNoFile : reinterpret_cast<FileHandle>(handle);
 }
 
-#if RAVELO_FAULT_INJECTION
-bool Injected(fault::Op op, int32_t* partialBytes = nullptr) {
-  return fault::ShouldFail(op, partialBytes);
-}
-#else
-constexpr bool Injected(fault::Op, int32_t* = nullptr) { return false; }
-#endif
-
 }  // namespace
 
 static_assert(sizeof(FileHandle) == sizeof(HANDLE), "a handle fits in FileHandle");
 
 FileHandle FileOpenRead(const char* path) {
-  if (Injected(fault::Op::kOpenRead)) return kNoFile;
+  if (fault::Injected(fault::Op::kOpenRead)) return kNoFile;
   return FromHandle(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
-FileHandle FileCreate(const char* path) {
-  if (Injected(fault::Op::kCreate)) return kNoFile;
-  // CREATE_ALWAYS would follow a symbolic link planted at the name and
-  // truncate whatever it points to.
-  DWORD attributes = GetFileAttributesA(path);
-  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-    return kNoFile;
-  }
-  return FromHandle(CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
-}
 
 FileHandle FileCreateNew(const char* path) {
-  if (Injected(fault::Op::kCreate)) return kNoFile;
+  if (fault::Injected(fault::Op::kCreate)) return kNoFile;
   return FromHandle(CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
 FileHandle FileCreateFresh(const char* path) {
-  if (Injected(fault::Op::kCreate)) return kNoFile;
+  if (fault::Injected(fault::Op::kCreate)) return kNoFile;
   DWORD attributes = GetFileAttributesA(path);
   if (attributes != INVALID_FILE_ATTRIBUTES) {
     // Only a plain file is removed; a hard link loses just this name. The
@@ -104,7 +79,7 @@ void FileIdRelease(FileId* id) {
 bool FileRead(FileHandle file, void* buffer, uint32_t size, uint32_t* got) {
   *got = 0;
   int32_t partial = -1;
-  if (Injected(fault::Op::kRead, &partial)) {
+  if (fault::Injected(fault::Op::kRead, &partial)) {
     if (partial > 0) {
       DWORD done = 0;
       DWORD want = static_cast<uint32_t>(partial) < size ? static_cast<DWORD>(partial) : size;
@@ -122,7 +97,7 @@ bool FileRead(FileHandle file, void* buffer, uint32_t size, uint32_t* got) {
 bool FileWrite(FileHandle file, const void* buffer, uint32_t size, uint32_t* written) {
   *written = 0;
   int32_t partial = -1;
-  if (Injected(fault::Op::kWrite, &partial)) {
+  if (fault::Injected(fault::Op::kWrite, &partial)) {
     if (partial > 0) {
       DWORD done = 0;
       DWORD want = static_cast<uint32_t>(partial) < size ? static_cast<DWORD>(partial) : size;
@@ -138,7 +113,7 @@ bool FileWrite(FileHandle file, const void* buffer, uint32_t size, uint32_t* wri
 }
 
 bool FileSeek(FileHandle file, uint32_t offset) {
-  if (Injected(fault::Op::kSeek)) return false;
+  if (fault::Injected(fault::Op::kSeek)) return false;
   // Without a high part the distance is a signed 32-bit number: an offset of
   // 0x80000000 or more is a move before the beginning, which the system
   // refuses. Refused here too, whatever the system would make of it.
@@ -148,7 +123,7 @@ bool FileSeek(FileHandle file, uint32_t offset) {
 }
 
 bool FileFlush(FileHandle file) {
-  if (Injected(fault::Op::kFlush)) return false;
+  if (fault::Injected(fault::Op::kFlush)) return false;
   if (file == kNoFile) return false;
   return FlushFileBuffers(ToHandle(file)) != FALSE;
 }
@@ -158,29 +133,25 @@ void FileClose(FileHandle file) {
 }
 
 PathKind PathKindOf(const char* path) {
-  if (Injected(fault::Op::kPathKind)) return PathKind::kNone;
+  if (fault::Injected(fault::Op::kPathKind)) return PathKind::kNone;
   DWORD attributes = GetFileAttributesA(path);
   if (attributes == INVALID_FILE_ATTRIBUTES) return PathKind::kNone;
   return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? PathKind::kFolder : PathKind::kFile;
 }
 
 bool FolderCreate(const char* path) {
-  if (Injected(fault::Op::kFolderCreate)) return false;
+  if (fault::Injected(fault::Op::kFolderCreate)) return false;
   return CreateDirectoryA(path, nullptr) != FALSE;
 }
 
 bool FileRemove(const char* path) {
-  if (Injected(fault::Op::kRemove)) return false;
+  if (fault::Injected(fault::Op::kRemove)) return false;
   return DeleteFileA(path) != FALSE;
 }
 
-bool FileRenameNoReplace(const char* from, const char* to) {
-  if (Injected(fault::Op::kRenameNoReplace)) return false;
-  return MoveFileA(from, to) != FALSE;
-}
 
 bool FileRenameReplace(const char* from, const char* to) {
-  if (Injected(fault::Op::kRenameReplace)) return false;
+  if (fault::Injected(fault::Op::kRenameReplace)) return false;
   return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
 }
 
@@ -217,7 +188,7 @@ bool FileCloseReplacing(FileHandle file, const char* from, const char* to,
 }
 
 bool FileIsHeld(const char* path) {
-  if (Injected(fault::Op::kIsHeld)) return true;
+  if (fault::Injected(fault::Op::kIsHeld)) return true;
   DWORD attributes = GetFileAttributesA(path);
   if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
     return false;
@@ -234,16 +205,11 @@ bool FileIsHeld(const char* path) {
 bool FolderFlushOf(const char*) {
   // Folder entries are written through by the system (and MoveFileEx was
   // asked to write through); there is nothing to force.
-  return !Injected(fault::Op::kFolderFlush);
+  return !fault::Injected(fault::Op::kFolderFlush);
 }
 
 void SleepMilliseconds(uint32_t ms) {
-#if RAVELO_FAULT_INJECTION
-  if (fault::SleepHook hook = fault::ActiveSleepHook()) {
-    hook(ms);
-    return;
-  }
-#endif
+  if (fault::SleptByHook(ms)) return;
   Sleep(ms);
 }
 
@@ -251,7 +217,7 @@ bool IsLeadByte(unsigned char c) { return IsDBCSLeadByte(c) != FALSE; }
 
 int32_t ProfileGetInt(const char* section, const char* key, int32_t defaultValue,
                       const char* file) {
-  if (Injected(fault::Op::kProfileRead)) return defaultValue;
+  if (fault::Injected(fault::Op::kProfileRead)) return defaultValue;
   // The service parses an optional sign; its unsigned result carries a
   // negative value as its two's complement.
   return static_cast<int32_t>(GetPrivateProfileIntA(section, key, defaultValue, file));
@@ -261,7 +227,7 @@ uint32_t ProfileGetString(const char* section, const char* key, const char* defa
                           char* out, uint32_t outSize, const char* file) {
   if (outSize == 0) return 0;
   out[0] = '\0';
-  if (Injected(fault::Op::kProfileRead)) {
+  if (fault::Injected(fault::Op::kProfileRead)) {
     // As the service does for a missing file: the default, cut to fit.
     uint32_t n = 0;
     const char* text = defaultValue != nullptr ? defaultValue : "";
@@ -295,7 +261,7 @@ int32_t ProfileFindNumberedKey(const char* section, const char* keyPrefix, int32
 
 bool ProfileWriteString(const char* section, const char* key, const char* value,
                         const char* file) {
-  if (Injected(fault::Op::kProfileWrite)) return false;
+  if (fault::Injected(fault::Op::kProfileWrite)) return false;
   return WritePrivateProfileStringA(section, key, value, file) != FALSE;
 }
 

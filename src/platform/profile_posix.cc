@@ -32,17 +32,10 @@
 
 #include "platform/fault.h"
 #include "platform/platform.h"
-
-#if RAVELO_FAULT_INJECTION
-#define RAVELO_INJECTED_FAILURE(op) ::ravelo::platform::fault::ShouldFail(::ravelo::platform::fault::Op::op)
-#else
-#define RAVELO_INJECTED_FAILURE(op) false
-#endif
+#include "platform/system_path_posix.h"
 
 namespace ravelo::platform {
 namespace {
-
-constexpr size_t kSystemPathSize = 4096;
 
 // The largest INI file handled. A bigger file is read as far as its last
 // whole line within this size and is never rewritten (a write fails).
@@ -80,17 +73,6 @@ bool SameFolder(const char* a, const char* b) {
   const size_t n = slashA == nullptr ? 0 : static_cast<size_t>(slashA - a);
   const size_t m = slashB == nullptr ? 0 : static_cast<size_t>(slashB - b);
   return n == m && memcmp(a, b, n) == 0;
-}
-
-bool SystemPath(const char* path, char (&out)[kSystemPathSize]) {
-  if (path == nullptr || path[0] == '\0') return false;
-  size_t i = 0;
-  for (; path[i] != '\0'; ++i) {
-    if (i + 1 >= kSystemPathSize) return false;
-    out[i] = path[i] == '\\' ? '/' : path[i];
-  }
-  out[i] = '\0';
-  return true;
 }
 
 // ---- Text pieces -----------------------------------------------------------
@@ -470,7 +452,7 @@ bool WriteProfile(const char* section, const char* const* keys, const char* cons
 }  // namespace
 
 int32_t ProfileGetInt(const char* section, const char* key, int32_t defaultValue, const char* file) {
-  if (RAVELO_INJECTED_FAILURE(kProfileRead)) return defaultValue;
+  if (fault::Injected(fault::Op::kProfileRead)) return defaultValue;
   TextLock lock;
   Span value;
   if (!LookUp(section, key, file, &value)) return defaultValue;
@@ -496,7 +478,7 @@ uint32_t ProfileGetString(const char* section, const char* key, const char* defa
   Span result = SpanOf(defaultValue != nullptr ? defaultValue : "");
   TextLock lock;
   Span value;
-  if (!RAVELO_INJECTED_FAILURE(kProfileRead) && LookUp(section, key, file, &value)) {
+  if (!fault::Injected(fault::Op::kProfileRead) && LookUp(section, key, file, &value)) {
     result = Unquote(value);
   }
   size_t n = result.n < outSize - 1 ? result.n : outSize - 1;
@@ -520,7 +502,7 @@ int32_t ProfileFindNumberedKey(const char* section, const char* keyPrefix, int32
            (n == fallback.n && memcmp(text.p, fallback.p, n) == 0);
   };
   // A file that cannot be read gives the default for every key.
-  if (RAVELO_INJECTED_FAILURE(kProfileRead) || section == nullptr) {
+  if (fault::Injected(fault::Op::kProfileRead) || section == nullptr) {
     return matches(fallback) ? 1 : 0;
   }
   TextLock lock;
@@ -542,13 +524,13 @@ int32_t ProfileFindNumberedKey(const char* section, const char* keyPrefix, int32
 }
 
 bool ProfileWriteString(const char* section, const char* key, const char* value, const char* file) {
-  if (RAVELO_INJECTED_FAILURE(kProfileWrite)) return false;
+  if (fault::Injected(fault::Op::kProfileWrite)) return false;
   return WriteProfile(section, &key, &value, 1, file);
 }
 
 bool ProfileWriteStrings(const char* section, const char* const* keys, const char* const* values,
                          int count, const char* file) {
-  if (RAVELO_INJECTED_FAILURE(kProfileWrite)) return false;
+  if (fault::Injected(fault::Op::kProfileWrite)) return false;
   return WriteProfile(section, keys, values, count, file);
 }
 

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "../test_support.h"
 #include "logger_file.h"
 #include "ravelo.h"
 
@@ -18,33 +19,15 @@ namespace e2e {
 
 namespace fs = std::filesystem;
 
-class TempDir {
+class TempDir : public ravelo::test::TempFolder {
  public:
-  TempDir() {
-    char pattern[] = "/tmp/ravelo-e2e-XXXXXX";
-    path_ = mkdtemp(pattern);
-  }
-  ~TempDir() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-  }
-  const std::string& path() const { return path_; }
-  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
+  TempDir() : TempFolder("ravelo-e2e") {}
 };
 
-inline std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
+inline std::string ReadAll(const std::string& path) { return ravelo::test::ReadFile(path); }
 
 inline void WriteAll(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << bytes;
+  ravelo::test::WriteFile(path, bytes);
 }
 
 // UTF-8 text to code page 932, converted independently of the library.

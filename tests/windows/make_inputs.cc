@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "../../tools/common/logger_file.h"
+#include "../test_support.h"
 
 namespace {
 
@@ -15,26 +15,13 @@ using ravelo::q38::Writer;
 std::string dir;
 
 bool SaveBytes(const std::string& name, const std::vector<uint8_t>& bytes) {
-  std::FILE* f = std::fopen((dir + "/" + name).c_str(), "wb");
-  if (!f) return false;
-  bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-  return std::fclose(f) == 0 && ok;
+  return ravelo::test::WriteFile(dir + "/" + name, bytes);
 }
 
 bool Save(const std::string& name, const Writer& w) { return SaveBytes(name, w.Bytes()); }
 
 Record R(int y, int mo, int d, int h, int mi, int s, int mode, int channel, int value) {
-  Record r;
-  r.year = y;
-  r.month = mo;
-  r.day = d;
-  r.hour = h;
-  r.minute = mi;
-  r.second = s;
-  r.mode = mode;
-  r.channel = channel;
-  r.value = static_cast<uint16_t>(value);
-  return r;
+  return ravelo::test::RecordAt(y, mo, d, h, mi, s, channel, mode, static_cast<uint16_t>(value));
 }
 
 void Memos(Writer& w, const char* tag) {

@@ -58,7 +58,7 @@ void Dump(const char* label, const std::string& path) {
 }
 
 bool WriteText(const std::string& path, const char* text) {
-  p::FileHandle f = p::FileCreate(path.c_str());
+  p::FileHandle f = p::FileCreateFresh(path.c_str());
   if (f == p::kNoFile) return false;
   uint32_t written = 0;
   uint32_t n = static_cast<uint32_t>(std::strlen(text));
@@ -77,7 +77,7 @@ void Files() {
   Check(!p::FolderCreate(a.c_str()), "creating a folder over a file fails");
   Check(p::PathKindOf(sub.c_str()) == p::PathKind::kFolder, "a folder is a folder");
   Check(p::FileOpenRead(sub.c_str()) == p::kNoFile, "a folder cannot be opened as a file");
-  Check(p::FileCreate(sub.c_str()) == p::kNoFile, "a folder cannot be created as a file");
+  Check(p::FileCreateFresh(sub.c_str()) == p::kNoFile, "a folder cannot be created as a file");
   Check(p::FileOpenRead(Path("missing").c_str()) == p::kNoFile, "a missing file cannot be opened");
 
   p::FileHandle f = p::FileOpenRead(a.c_str());
@@ -99,7 +99,7 @@ void Files() {
   p::FileHandle g = p::FileOpenRead(a.c_str());
   Check(g != p::kNoFile, "a second reader may open it");
   p::FileClose(g);
-  Check(p::FileCreate(a.c_str()) == p::kNoFile, "no writer while a reader holds it");
+  Check(p::FileCreateFresh(a.c_str()) == p::kNoFile, "no writer while a reader holds it");
   Check(Contents(a) == "hello, world", "the failed create left the file untouched");
   Check(!p::FileRemove(a.c_str()) || p::PathKindOf(a.c_str()) == p::PathKind::kNone,
         "a file held open is deleted wholly or not at all");
@@ -107,23 +107,21 @@ void Files() {
   if (p::PathKindOf(a.c_str()) == p::PathKind::kNone) WriteText(a, "hello, world");
 
   // A writer holds the file alone.
-  p::FileHandle w = p::FileCreate(b.c_str());
+  p::FileHandle w = p::FileCreateFresh(b.c_str());
   Check(w != p::kNoFile, "create another file");
   Check(p::FileOpenRead(b.c_str()) == p::kNoFile, "no reader while a writer holds it");
-  Check(p::FileCreate(b.c_str()) == p::kNoFile, "no second writer");
+  Check(p::FileCreateFresh(b.c_str()) == p::kNoFile, "no second writer");
   uint32_t written = 0;
   Check(p::FileWrite(w, "12345", 5, &written) && written == 5, "write 5 bytes");
   Check(p::FileFlush(w), "flush");
   p::FileClose(w);
   p::FileClose(p::kNoFile);  // nothing happens
   Check(Contents(b) == "12345", "the written bytes are there");
-  Check(WriteText(b, "xy") && Contents(b) == "xy", "create empties an existing file");
+  Check(WriteText(b, "xy") && Contents(b) == "xy", "a fresh file replaces an existing one");
 
   // Renames and deletions.
   std::string c = Path("c.txt");
-  Check(!p::FileRenameNoReplace(a.c_str(), b.c_str()), "a rename does not replace a file");
-  Check(Contents(a) == "hello, world" && Contents(b) == "xy", "both files stay as they were");
-  Check(p::FileRenameNoReplace(a.c_str(), c.c_str()), "rename to a free name");
+  Check(p::FileRenameReplace(a.c_str(), c.c_str()), "rename to a free name");
   Check(p::PathKindOf(a.c_str()) == p::PathKind::kNone && Contents(c) == "hello, world",
         "the file has its new name");
   Check(p::FileRenameReplace(c.c_str(), b.c_str()), "rename replacing a file");
