@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
 
 #include <gtest/gtest.h>
 
@@ -19,6 +20,35 @@ int Rounds() {
   const char* text = std::getenv("RAVELO_CONCURRENT_ROUNDS");
   const int n = text != nullptr ? std::atoi(text) : 0;
   return n > 0 ? n : 20;
+}
+
+// Runs child(0) and child(1) in two processes that start together; returns
+// their exit statuses (-1 for a process that did not exit).
+template <typename Child>
+std::pair<int, int> RunTogether(Child child) {
+  int pipeFds[2];
+  EXPECT_EQ(pipe(pipeFds), 0);
+  std::fflush(nullptr);
+  pid_t pids[2];
+  for (int i = 0; i < 2; ++i) {
+    pids[i] = fork();
+    if (pids[i] == 0) {
+      close(pipeFds[1]);
+      char go;
+      if (read(pipeFds[0], &go, 1) != 1) _exit(100);
+      _exit(child(i));
+    }
+  }
+  close(pipeFds[0]);
+  EXPECT_EQ(write(pipeFds[1], "gg", 2), 2);
+  close(pipeFds[1]);
+  int results[2];
+  for (int i = 0; i < 2; ++i) {
+    int status = 0;
+    waitpid(pids[i], &status, 0);
+    results[i] = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+  return {results[0], results[1]};
 }
 
 class Concurrent : public ::testing::Test {
@@ -81,31 +111,9 @@ class Concurrent : public ::testing::Test {
 
   // Runs both conversions at once in two processes; returns their results.
   std::pair<int, int> AtOnce(const char* first, const char* second) {
-    int pipeFds[2];
-    EXPECT_EQ(pipe(pipeFds), 0);
-    std::fflush(nullptr);
-    pid_t pids[2];
     const char* loggers[2] = {first, second};
     const char* works[2] = {"/workA", "/workB"};
-    for (int i = 0; i < 2; ++i) {
-      pids[i] = fork();
-      if (pids[i] == 0) {
-        close(pipeFds[1]);
-        char go;
-        if (read(pipeFds[0], &go, 1) != 1) _exit(100);  // start together
-        _exit(Convert(loggers[i], works[i]));
-      }
-    }
-    close(pipeFds[0]);
-    EXPECT_EQ(write(pipeFds[1], "gg", 2), 2);
-    close(pipeFds[1]);
-    int results[2];
-    for (int i = 0; i < 2; ++i) {
-      int status = 0;
-      waitpid(pids[i], &status, 0);
-      results[i] = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-    return {results[0], results[1]};
+    return RunTogether([&](int i) { return static_cast<int>(Convert(loggers[i], works[i])); });
   }
 
   void Check(const char* first, const char* second) {
@@ -164,32 +172,16 @@ TEST(ConcurrentListings, EveryEntryOfTwoProcessesStays) {
   for (int round = 0; round < rounds; ++round) {
     SCOPED_TRACE("round " + std::to_string(round));
     fs::remove(work + "/MakeCSVExecAttrDay05_01.ini");
-    int pipeFds[2];
-    ASSERT_EQ(pipe(pipeFds), 0);
-    std::fflush(nullptr);
-    pid_t pids[2];
-    for (int i = 0; i < 2; ++i) {
-      pids[i] = fork();
-      if (pids[i] == 0) {
-        close(pipeFds[1]);
-        char go;
-        if (read(pipeFds[0], &go, 1) != 1) _exit(100);  // start together
-        for (int e = 0; e < kEntries; ++e) {
-          if (IniFiles().INIFileEntryAdd(work.c_str(), 1, 0, 0, pathOf(i, e).c_str(), fifth) != 1) {
-            _exit(1);
-          }
+    auto [a, b] = RunTogether([&](int i) {
+      for (int e = 0; e < kEntries; ++e) {
+        if (IniFiles().INIFileEntryAdd(work.c_str(), 1, 0, 0, pathOf(i, e).c_str(), fifth) != 1) {
+          return 1;
         }
-        _exit(0);
       }
-    }
-    close(pipeFds[0]);
-    ASSERT_EQ(write(pipeFds[1], "gg", 2), 2);
-    close(pipeFds[1]);
-    for (pid_t pid : pids) {
-      int status = 0;
-      waitpid(pid, &status, 0);
-      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    }
+      return 0;
+    });
+    EXPECT_EQ(a, 0);
+    EXPECT_EQ(b, 0);
     const std::string ini = work + "\\MakeCSVExecAttrDay05_01.ini";
     EXPECT_EQ(platform::ProfileGetInt("FILE_INFO", "FILE_COUNT", 0, ini.c_str()), 2 * kEntries);
     for (int i = 0; i < 2; ++i) {
