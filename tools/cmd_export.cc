@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "cli_common.h"
+#include "common/logger_file.h"
 #include "text_utf8.h"
 
 namespace ravelo::cli {
@@ -244,12 +245,6 @@ bool AppendValue(Cp932ToUtf8& converter, const char* field, size_t size, std::st
   return true;
 }
 
-int DaysInMonth(int year, int month) {
-  static const int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-  return month == 2 && leap ? 29 : kDays[month - 1];
-}
-
 // Writes the ISO 8601 time of a data line ("2024/05/20,00:10:00") into
 // out[19]. Returns false when the date or time is not a possible one.
 bool IsoTime(const char* line, char* out) {
@@ -263,13 +258,13 @@ bool IsoTime(const char* line, char* out) {
   auto two = [&](int at) { return (line[at] - '0') * 10 + (line[at + 1] - '0'); };
   int year = two(0) * 100 + two(2), month = two(5), day = two(8);
   int hour = two(11), minute = two(14), second = two(17);
-  if (month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month) || minute > 59 ||
+  if (month < 1 || month > 12 || day < 1 || day > q38::DaysInMonth(year, month) || minute > 59 ||
       second > 59 || hour > 24 || (hour == 24 && (minute != 0 || second != 0))) {
     return false;
   }
   if (hour == 24) {  // the end of the day: 00:00:00 of the next
     hour = 0;
-    if (++day > DaysInMonth(year, month)) {
+    if (++day > q38::DaysInMonth(year, month)) {
       day = 1;
       if (++month > 12) {
         month = 1;

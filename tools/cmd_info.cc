@@ -104,13 +104,6 @@ ModeInfo ModeOf(int mode) {
 
 bool IsWindDirection(int mode) { return mode == 21 || mode == 23 || mode == 26 || mode == 29; }
 
-int DaysInMonth(int year, int month) {
-  static const int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  if (month < 1 || month > 12) return 0;
-  bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-  return month == 2 && leap ? 29 : kDays[month - 1];
-}
-
 std::string Stamp(const q38::Record& r) {
   char text[40];
   std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", r.year, r.month, r.day, r.hour,
@@ -557,7 +550,7 @@ int RunInfo(int argc, char** argv) {
         ++rows;
         if (haveLast && KeyOf(r) < KeyOf(last)) ++backwards;
       }
-      if (r.month < 1 || r.month > 12 || r.day < 1 || r.day > DaysInMonth(r.year, r.month) ||
+      if (r.month < 1 || r.month > 12 || r.day < 1 || r.day > q38::DaysInMonth(r.year, r.month) ||
           r.hour > 23 || r.minute > 59 || r.second > 59) {
         ++oddStamps;
       }

@@ -20,13 +20,6 @@
 namespace ravelo::cli {
 namespace {
 
-int DaysInMonth(int year, int month) {
-  static const int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  if (month < 1 || month > 12) return 31;
-  bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-  return month == 2 && leap ? 29 : kDays[month - 1];
-}
-
 bool EndsWith(const std::string& s, const char* tail) {
   size_t n = std::strlen(tail);
   return s.size() >= n && s.compare(s.size() - n, n, tail) == 0;
@@ -106,7 +99,7 @@ LoggerScan ScanLogger(const std::string& path, const std::string& nameStem, int 
               r.month = 12;
               --r.year;
             }
-            r.day = DaysInMonth(r.year, r.month);
+            r.day = q38::DaysInMonth(r.year, r.month);
           }
         }
         if (!haveLast || r.year != last.year || r.month != last.month || r.day != last.day ||
