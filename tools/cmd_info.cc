@@ -16,6 +16,7 @@
 
 #include "cli_common.h"
 #include "common/logger_file.h"
+#include "logger_layout.h"
 #include "text_utf8.h"
 
 namespace ravelo::cli {
@@ -250,22 +251,6 @@ std::string IsoStamp(const q38::Record& r) {
   return text;
 }
 
-// Reads exactly size bytes at offset unless the file ends first; returns the
-// count read, or -1 on a read error.
-long long ReadAt(int fd, uint64_t offset, uint8_t* into, size_t size) {
-  size_t done = 0;
-  while (done < size) {
-    ssize_t n = pread(fd, into + done, size - done, static_cast<off_t>(offset + done));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return -1;
-    }
-    if (n == 0) break;
-    done += static_cast<size_t>(n);
-  }
-  return static_cast<long long>(done);
-}
-
 // Opens path for reading if it is a regular file; otherwise says why not on
 // stderr and returns -1. A FIFO is opened without waiting for a writer.
 int OpenRegularFile(const std::string& path, uint64_t* size) {
@@ -324,10 +309,7 @@ int RunInfo(int argc, char** argv) {
   uint64_t size = 0;
   const int fd = OpenRegularFile(path, &size);
   if (fd < 0) return kExitFailed;
-  struct FdCloser {
-    int fd;
-    ~FdCloser() { close(fd); }
-  } closer{fd};
+  FdCloser closer{fd};
   auto readError = [&]() {
     std::fprintf(stderr, "ravelo info: %s: read error: %s\n", path.c_str(), std::strerror(errno));
     return kExitFailed;
@@ -467,9 +449,8 @@ int RunInfo(int argc, char** argv) {
     problem(14, true, "the file is shorter than its memo fields (582 bytes)");
     return finish();
   }
+  q38::MemoTexts(memoBytes, memos);
   for (int m = 0; m < 6; ++m) {
-    const char* field = reinterpret_cast<const char*>(&memoBytes[q38::kMemoSize * m]);
-    memos[m].assign(field, strnlen(field, q38::kMemoSize));
     if (!json) std::printf("memo %d:      %s\n", m + 1, Cp932ForTerminalOrEscaped(memos[m]).c_str());
   }
   haveMemos = true;
@@ -480,10 +461,9 @@ int RunInfo(int argc, char** argv) {
 
   // The record area as the library reads it: dataEnd - dataStart bytes
   // (wrapping), in blocks of 8192 bytes from dataStart, as far as the file goes.
-  const uint32_t areaLength = dataEnd - dataStart;
-  const uint64_t available = size > dataStart ? size - dataStart : 0;
-  const uint64_t present = available < areaLength ? available : areaLength;
-  recordCount = static_cast<size_t>(present / 8);
+  const q38::RecordArea area = q38::RecordAreaOf(dataEnd, dataStart, size);
+  const uint32_t areaLength = area.length;
+  recordCount = static_cast<size_t>(area.present / 8);
   std::string stopReason;  // how a conversion would end early, if it does
   int stopCode = 0;
   if (dataEnd < dataStart) {
@@ -491,7 +471,7 @@ int RunInfo(int argc, char** argv) {
             "dataEnd lies before dataStart: the record area wraps around, so "
             "everything from dataStart to the end of the file is read as records");
   }
-  if (available < areaLength) {
+  if (area.available < areaLength) {
     if (dataEnd >= dataStart) {
       problem(0, false, "truncated record area: the file ends " + std::to_string(dataEnd - size) +
                             " bytes before dataEnd");
@@ -499,7 +479,7 @@ int RunInfo(int argc, char** argv) {
     if (size <= dataStart && areaLength > 0) {
       problem(0, false, "dataStart lies beyond the end of the file");
     }
-    if (available % 8192 == 0) {
+    if (area.available % 8192 == 0) {
       stopReason = "the conversion ends after record " + std::to_string(recordCount) +
                    " as if the records were complete (no error is reported)";
     } else {
@@ -518,58 +498,50 @@ int RunInfo(int argc, char** argv) {
   RecordProblem undefinedMode{19, 0, 0, {}}, badWind{20, 0, 0, {}};
   std::set<int> undefinedModes;
   const RecordProblem* firstFailure = nullptr;
-  uint8_t block[8192];
   size_t index = 0;
-  for (uint64_t offset = 0; offset + 8 <= present && index < recordCount;) {
-    const uint64_t want = present - offset < sizeof block ? present - offset : sizeof block;
-    got = ReadAt(fd, dataStart + offset, block, static_cast<size_t>(want));
-    if (got < 0) return readError();
-    const size_t inBlock = static_cast<size_t>(got) / 8;
-    for (size_t k = 0; k < inBlock && index < recordCount; ++k, ++index) {
-      const q38::Record r = q38::DecodeRecord(block + 8 * k);
-      if (r.mode == 127) {
-        ++skipped;
-        continue;
-      }
-      RecordProblem* p = nullptr;
-      if (IsWindDirection(r.mode) && (r.value < 1 || r.value > 17)) {
-        p = &badWind;
-      } else if (ModeOf(r.mode).name[0] == '\0') {
-        p = &undefinedMode;
-        undefinedModes.insert(r.mode);
-      }
-      if (p != nullptr) {
-        if (p->count++ == 0) {
-          p->firstIndex = index + 1;
-          p->first = r;
-        }
-        if (firstFailure == nullptr) firstFailure = p;
-      }
-      ++channelModes[{r.channel, r.mode}];
-      if (!haveLast || KeyOf(r) != KeyOf(last)) {
-        ++rows;
-        if (haveLast && KeyOf(r) < KeyOf(last)) ++backwards;
-      }
-      if (r.month < 1 || r.month > 12 || r.day < 1 || r.day > q38::DaysInMonth(r.year, r.month) ||
-          r.hour > 23 || r.minute > 59 || r.second > 59) {
-        ++oddStamps;
-      }
-      days.insert({r.year, r.month, r.day});
-      months.insert({r.year, r.month});
-      if (!haveRange || KeyOf(r) < KeyOf(earliest)) earliest = r;
-      if (!haveRange || KeyOf(r) > KeyOf(latest)) latest = r;
-      if (!haveRange) first = r;
-      haveRange = true;
-      last = r;
-      haveLast = true;
+  const WalkEnd end = WalkRecords(fd, dataStart, area.present, 8192, [&](const q38::Record& r) {
+    ++index;
+    if (r.mode == 127) {
+      ++skipped;
+      return;
     }
-    if (static_cast<uint64_t>(got) < want) {
-      // The file shrank while it was read: what is left counts as cut off.
-      recordCount = index;
-      problem(0, false, "the file became shorter while it was read");
-      break;
+    RecordProblem* p = nullptr;
+    if (IsWindDirection(r.mode) && (r.value < 1 || r.value > 17)) {
+      p = &badWind;
+    } else if (ModeOf(r.mode).name[0] == '\0') {
+      p = &undefinedMode;
+      undefinedModes.insert(r.mode);
     }
-    offset += want;
+    if (p != nullptr) {
+      if (p->count++ == 0) {
+        p->firstIndex = index;
+        p->first = r;
+      }
+      if (firstFailure == nullptr) firstFailure = p;
+    }
+    ++channelModes[{r.channel, r.mode}];
+    if (!haveLast || KeyOf(r) != KeyOf(last)) {
+      ++rows;
+      if (haveLast && KeyOf(r) < KeyOf(last)) ++backwards;
+    }
+    if (r.month < 1 || r.month > 12 || r.day < 1 || r.day > q38::DaysInMonth(r.year, r.month) ||
+        r.hour > 23 || r.minute > 59 || r.second > 59) {
+      ++oddStamps;
+    }
+    days.insert({r.year, r.month, r.day});
+    months.insert({r.year, r.month});
+    if (!haveRange || KeyOf(r) < KeyOf(earliest)) earliest = r;
+    if (!haveRange || KeyOf(r) > KeyOf(latest)) latest = r;
+    if (!haveRange) first = r;
+    haveRange = true;
+    last = r;
+    haveLast = true;
+  });
+  if (end == WalkEnd::kReadError) return readError();
+  if (end == WalkEnd::kShort) {
+    // The file shrank while it was read: what is left counts as cut off.
+    recordCount = index;
+    problem(0, false, "the file became shorter while it was read");
   }
 
   if (!json) {

@@ -15,6 +15,7 @@
 #include <cstring>
 
 #include "common/logger_file.h"
+#include "logger_layout.h"
 #include "messages.h"
 
 namespace ravelo::cli {
@@ -42,82 +43,55 @@ std::string NameStem(const std::string& loggerPath, bool direct) {
 LoggerScan ScanLogger(const std::string& path, const std::string& nameStem, int kind, bool direct,
                       bool midnightAs24) {
   LoggerScan scan;
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) return scan;
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return scan;
+  FdCloser closer{fd};
   scan.opened = true;
   struct stat st;
-  if (fstat(fileno(f), &st) == 0) scan.size = static_cast<uint64_t>(st.st_size);
-  uint8_t head[q38::kMemoOffset + 6 * q38::kMemoSize];
-  size_t got = std::fread(head, 1, sizeof head, f);
-  if (got < 10) {
-    std::fclose(f);
-    return scan;
+  if (fstat(fd, &st) == 0) {
+    scan.size = static_cast<uint64_t>(st.st_size);
+    if (!S_ISREG(st.st_mode)) return scan;  // a folder, say: nothing to read
   }
+  uint8_t head[q38::kMemoOffset + 6 * q38::kMemoSize];
+  if (ReadAt(fd, 0, head, sizeof head) < static_cast<long long>(sizeof head)) return scan;
   const uint32_t dataEnd = q38::GetU32(&head[2]);
   const uint32_t dataStart = q38::GetU32(&head[6]);
-  if (got < sizeof head) {
-    std::fclose(f);
-    return scan;
-  }
   scan.headerRead = true;
-  for (int m = 0; m < 6; ++m) {
-    const char* field = reinterpret_cast<const char*>(&head[q38::kMemoOffset + q38::kMemoSize * m]);
-    scan.memos[m].assign(field, strnlen(field, q38::kMemoSize));
-  }
-  if (dataStart >= 0x80000000u) {  // the library cannot reach the records
-    std::fclose(f);
-    return scan;
-  }
-  const uint32_t areaLength = dataEnd - dataStart;
-  const uint64_t available = scan.size > dataStart ? scan.size - dataStart : 0;
-  const uint64_t present = available < areaLength ? available : areaLength;
-  if (available < areaLength) {
-    scan.missingBytes = areaLength - available;
-  } else {
-    scan.tailBytes = areaLength % 8;
-  }
+  q38::MemoTexts(&head[q38::kMemoOffset], scan.memos);
+  if (dataStart >= 0x80000000u) return scan;  // the library cannot reach the records
+  const q38::RecordArea area = q38::RecordAreaOf(dataEnd, dataStart, scan.size);
+  scan.missingBytes = area.MissingBytes();
+  scan.tailBytes = area.TailBytes();
 
   std::set<int> keys;
   int lastKey = -1;
   bool haveLast = false;
   q38::Record last;
-  if (fseeko(f, static_cast<off_t>(dataStart), SEEK_SET) == 0) {
-    static uint8_t block[65536];
-    uint64_t left = present / 8 * 8;
-    while (left > 0) {
-      size_t want = left < sizeof block ? static_cast<size_t>(left) : sizeof block;
-      size_t n = std::fread(block, 1, want, f) / 8 * 8;
-      if (n == 0) break;
-      left -= n;
-      for (size_t at = 0; at < n; at += 8) {
-        q38::Record r = q38::DecodeRecord(block + at);
-        if (r.mode == 127) continue;
-        if (midnightAs24 && r.hour == 0 && r.minute == 0 && r.second == 0) {
-          r.hour = 24;
-          if (--r.day < 1) {
-            if (--r.month < 1) {
-              r.month = 12;
-              --r.year;
-            }
-            r.day = q38::DaysInMonth(r.year, r.month);
-          }
+  WalkRecords(fd, dataStart, area.present, 65536, [&](q38::Record r) {
+    if (r.mode == 127) return;
+    if (midnightAs24 && r.hour == 0 && r.minute == 0 && r.second == 0) {
+      r.hour = 24;
+      if (--r.day < 1) {
+        if (--r.month < 1) {
+          r.month = 12;
+          --r.year;
         }
-        if (!haveLast || r.year != last.year || r.month != last.month || r.day != last.day ||
-            r.hour != last.hour || r.minute != last.minute || r.second != last.second) {
-          ++scan.rows;
-        }
-        last = r;
-        haveLast = true;
-        int key = direct ? 0 : (kind == 0 ? r.year * 10000 + r.month * 100 + r.day
-                                          : r.year * 100 + r.month);
-        if (key != lastKey) {
-          keys.insert(key);
-          lastKey = key;
-        }
+        r.day = q38::DaysInMonth(r.year, r.month);
       }
     }
-  }
-  std::fclose(f);
+    if (!haveLast || r.year != last.year || r.month != last.month || r.day != last.day ||
+        r.hour != last.hour || r.minute != last.minute || r.second != last.second) {
+      ++scan.rows;
+    }
+    last = r;
+    haveLast = true;
+    int key = direct ? 0 : (kind == 0 ? r.year * 10000 + r.month * 100 + r.day
+                                      : r.year * 100 + r.month);
+    if (key != lastKey) {
+      keys.insert(key);
+      lastKey = key;
+    }
+  });
   for (int key : keys) {
     char date[16] = "";
     if (!direct) {

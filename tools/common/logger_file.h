@@ -76,6 +76,37 @@ inline uint32_t GetU32(const uint8_t* p) {
          (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
 
+// The texts of the six memo fields (the 96 bytes at kMemoOffset): each up to
+// its first zero byte, at most kMemoSize bytes.
+inline void MemoTexts(const uint8_t* memoBytes, std::string memos[6]) {
+  for (int m = 0; m < 6; ++m) {
+    const char* field = reinterpret_cast<const char*>(memoBytes + kMemoSize * m);
+    const void* zero = std::memchr(field, 0, kMemoSize);
+    memos[m].assign(field, zero ? static_cast<const char*>(zero) - field : kMemoSize);
+  }
+}
+
+// The record area of a file of size bytes as a reader finds it: dataEnd -
+// dataStart bytes (wrapping) from dataStart, as far as the file goes.
+struct RecordArea {
+  uint32_t length = 0;     // dataEnd - dataStart, wrapping
+  uint64_t available = 0;  // the bytes of the file from dataStart on
+  uint64_t present = 0;    // the bytes of the area that the file holds
+
+  // How far the area reaches beyond the end of the file.
+  uint64_t MissingBytes() const { return available < length ? length - available : 0; }
+  // The bytes after the last whole record of an area the file holds completely.
+  uint32_t TailBytes() const { return available < length ? 0 : length % 8; }
+};
+
+inline RecordArea RecordAreaOf(uint32_t dataEnd, uint32_t dataStart, uint64_t size) {
+  RecordArea area;
+  area.length = dataEnd - dataStart;
+  area.available = size > dataStart ? size - dataStart : 0;
+  area.present = area.available < area.length ? area.available : area.length;
+  return area;
+}
+
 // Builds a logger file in memory: header, memos, then records appended in
 // order. dataEnd is set to the end of the records by Bytes().
 class Writer {
