@@ -126,7 +126,6 @@ FileHandle FileOpenRead(const char* path) {
   return fd;
 }
 
-
 FileHandle FileCreateNew(const char* path) {
   if (fault::Injected(fault::Op::kCreate)) return kNoFile;
   char p[kSystemPathSize];
@@ -311,12 +310,6 @@ bool FileRemove(const char* path) {
   CloseFd(fd);
   return ok;
 }
-
-namespace {
-
-
-}  // namespace
-
 
 bool FileRenameReplace(const char* from, const char* to) {
   if (fault::Injected(fault::Op::kRenameReplace)) return false;
