@@ -293,28 +293,50 @@ class InfoTest(Tmp):
         self.assertEqual(info["problems"], [])
 
         t = (2024, 5, 1, 10, 0, 0)
-        path = write_logger(self.path("観測所.Q38"), [(t, 4, 0, 100), (t, 99, 1, 5), (t, 21, 2, 0)],
-                            memos=["観測所".encode("cp932"), b"\x81"] + [b""] * 4)
+        path = write_logger(self.path("観測所.Q38"),
+                            [(t, 4, 0, 100), (t, 99, 1, 5), (t, 21, 2, 0), ((2024, 4, 31, 0, 0, 0), 4, 3, 1)],
+                            memos=["観測所".encode("cp932"), b"\x81", b"STATION\xff", b"AB\x80",
+                                   b"\x1b[2J", b""])
         with open(path, "ab") as f:
             f.write(b"\1\2\3")  # beyond dataEnd: not read
         r = run(["info", "--json", path])
         self.assertEqual(r.returncode, 1)
         info = json.loads(r.stdout.decode("utf-8"))
         self.assertEqual(info["path"], path)
-        self.assertEqual(info["memos"][:2], ["観測所", "\ufffd"])
+        self.assertEqual(info["memos"][:5],
+                         ["観測所", "\ufffd", "STATION\ufffd", "AB\ufffd", "\u001b[2J"])
         codes = {p["code"]: p["count"] for p in info["problems"]}
         self.assertEqual((codes[19], codes[20]), (1, 1))
-        self.assertEqual(sorted(m for d in info["channels"] for m in [d["mode"]]), [4, 21, 99])
+        self.assertEqual(sorted(m for d in info["channels"] for m in [d["mode"]]), [4, 4, 21, 99])
+        messages = " ".join(p["message"] for p in info["problems"])
+        self.assertIn("a time that cannot exist in 1 record(s) (first: record 4, 2024-04-31", messages)
+        self.assertNotIn("no logger file", messages)
+        r = run(["info", path])
+        self.assertNotIn(b"\x1b", r.stdout)
+        self.assertIn(b"memo 5:      \\x1B[2J", r.stdout)
+
+        # Most records with a time that cannot exist: probably no logger file.
+        junk = write_logger(self.path("junk.Q38"), [((2000, 0, 0, 0, 0, 0), 0, 0, 1),
+                                                    ((2000, 13, 5, 0, 0, 0), 0, 0, 1),
+                                                    ((2024, 5, 1, 0, 0, 0), 0, 0, 1)])
+        for options in ([], ["--json"]):
+            r = run(["info"] + options + [junk])
+            self.assertEqual(r.returncode, 1)
+            self.assertIn(b"probably no logger file: 2 of its 3 records", r.stdout, options)
 
     def test_only_regular_files_are_read_and_in_blocks(self):
         fifo = self.path("pipe.Q38")
         os.mkfifo(fifo)
-        for path, what in (("/dev/zero", "a device"), (fifo, "a FIFO"), (self.tmp, "a folder")):
-            for options in ([], ["--json"]):
-                r = run(["info"] + options + [path], timeout=20)
-                self.assertEqual(r.returncode, 1, path)
-                self.assertEqual(r.stdout, b"")
-                self.assertIn(f"is {what}", r.stderr.decode(), path)
+        for path, what in (("/dev/zero", "is a device"), (fifo, "is a FIFO"),
+                           (self.tmp, "is a folder"), (self.path("none.Q38"), "No such file")):
+            r = run(["info", path], timeout=20)
+            self.assertEqual((r.returncode, r.stdout), (1, b""), path)
+            self.assertIn(what, r.stderr.decode(), path)
+            # --json: one object that says why, for scripts.
+            r = run(["info", "--json", path], timeout=20)
+            self.assertEqual(r.returncode, 1, path)
+            self.assertEqual(json.loads(r.stdout)["path"], path)
+            self.assertIn(what, json.loads(r.stdout)["error"], path)
         # A large file with a small record area: only the header and the
         # record area are read, in blocks, so the memory stays small.
         big = write_logger(self.path("big.Q38"), [((2024, 5, 1, 0, 0, 0), 0, 0, 1)])
