@@ -36,32 +36,41 @@ const char kExportHelp[] =
     "\n"
     "SOURCE is a CSV file, or a folder whose *.CSV files below it are read in\n"
     "the order of their paths (day and month files come out in time order).\n"
-    "Sources are read in the order given; rows are written in that order.\n"
+    "Sources are read in the order given; rows are written in that order. A\n"
+    "line ends at LF, CR LF or CR; lines 1 to 7 are the title and the memo\n"
+    "lines, never a header line.\n"
     "\n"
     "Wide form (the default): a line time,<column>,... and one line per data\n"
     "line read. A column is 'name [unit]' ('name' alone without a unit), from\n"
     "the header and unit lines in effect; a name and unit that occur again in\n"
     "one header section get ' #2', ' #3'. The columns are all those of all the\n"
     "sources, in order of first appearance; a row has an empty field for a\n"
-    "column its section lacks.\n"
+    "column its section lacks. A section in which two columns would get one\n"
+    "label is refused.\n"
     "\n"
     "Times are YYYY-MM-DDTHH:MM:SS; 24:00:00 becomes 00:00:00 of the next day.\n"
     "Numbers lose their padding, plus sign and leading zeros (+0016.3 -> 16.3,\n"
     "-0001.5 -> -1.5, 00000 -> 0), keeping the digits after the point; texts\n"
     "(compass points, times of day) stay as they are; empty fields stay empty.\n"
+    "A text that a spreadsheet would run (beginning with =, +, - or @ and not\n"
+    "a number) is written with a leading ' that marks it as a text.\n"
     "\n"
     "Options:\n"
-    "  -o, --out FILE  write to FILE instead of standard output\n"
+    "  -o, --out FILE  write to FILE instead of standard output: into a new file\n"
+    "                  beside it that replaces FILE when all is written (after\n"
+    "                  a failure FILE is as it was)\n"
     "  --long          one line per field: time,column,unit,value\n"
     "  --bom           begin with a UTF-8 byte order mark (what a spreadsheet\n"
     "                  needs to see that the file is UTF-8)\n"
     "  --crlf          end lines with CR LF instead of LF\n"
     "\n"
     "A file that is not such a CSV file (no 'date,time' header line before its\n"
-    "data, a line that is not code page 932 text, a data line with more fields\n"
-    "than its header or a line that is neither a header, a unit nor a data\n"
-    "line) ends the export with a message naming the file and the line; what\n"
-    "was read before it has been written.\n"
+    "data, a line that is not code page 932 text or holds a control byte, two\n"
+    "columns of one label, a data line with more fields than its header or a\n"
+    "line that is neither a header, a unit nor a data line) ends the export\n"
+    "with a message naming the file and the line. To standard output, the rows\n"
+    "before it have been written; the first source is checked before anything\n"
+    "is written.\n"
     "\n"
     "Exit codes: 0 done, 1 a source cannot be read or is not such a CSV file,\n"
     "or the output cannot be written, 2 usage error.\n";
@@ -82,6 +91,8 @@ class LineReader {
     Close();
     fd_ = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     begin_ = end_ = 0;
+    lfAt_ = kNone;
+    lfFrom_ = 0;
     eof_ = false;
     lineNumber_ = 0;
     return fd_ >= 0;
@@ -98,25 +109,29 @@ class LineReader {
     for (;;) {
       char* start = buffer_.data() + begin_;
       char* const stop = buffer_.data() + end_;
-      char* p = start;
-      while (p < stop && *p != '\n' && *p != '\r') ++p;
-      const size_t n = static_cast<size_t>(p - start);
-      if (p < stop && *p == '\n') {
-        begin_ += n + 1;
+      char* lf = NextLf();
+      char* cr = static_cast<char*>(std::memchr(start, '\r', (lf ? lf : stop) - start));
+      if (cr != nullptr && (cr + 1 < stop || eof_)) {  // a CR, and what follows it is known
+        const size_t n = static_cast<size_t>(cr - start);
+        begin_ += n + (cr + 1 == lf ? 2 : 1);
         return Deliver(start, n, line, size);
       }
-      if (p < stop && (p + 1 < stop || eof_)) {  // a CR, and what follows it is known
-        begin_ += n + (p + 1 < stop && p[1] == '\n' ? 2 : 1);
+      if (cr == nullptr && lf != nullptr) {
+        const size_t n = static_cast<size_t>(lf - start);
+        begin_ += n + 1;
         return Deliver(start, n, line, size);
       }
       if (eof_) {
         if (begin_ == end_) return kEnd;
+        const size_t n = end_ - begin_;
         begin_ = end_;
         return Deliver(start, n, line, size);  // a last line without a line end
       }
       if (begin_ > 0) {
         std::memmove(buffer_.data(), start, end_ - begin_);
         end_ -= begin_;
+        lfFrom_ = lfFrom_ > begin_ ? lfFrom_ - begin_ : 0;
+        lfAt_ = kNone;
         begin_ = 0;
       }
       if (end_ == buffer_.size()) return kTooLong;
@@ -134,6 +149,17 @@ class LineReader {
   uint64_t LineNumber() const { return lineNumber_; }
 
  private:
+  // The first LF at or after begin_, or nullptr; remembers what it searched,
+  // so that a file without LFs is not searched again for every line.
+  char* NextLf() {
+    if (lfAt_ != kNone && lfAt_ >= begin_) return buffer_.data() + lfAt_;
+    const size_t from = lfFrom_ > begin_ ? lfFrom_ : begin_;
+    char* found = static_cast<char*>(std::memchr(buffer_.data() + from, '\n', end_ - from));
+    lfAt_ = found ? static_cast<size_t>(found - buffer_.data()) : kNone;
+    lfFrom_ = found ? 0 : end_;
+    return found;
+  }
+
   Result Deliver(char* start, size_t n, const char** line, size_t* size) {
     ++lineNumber_;
     *line = start;
@@ -143,7 +169,10 @@ class LineReader {
 
   std::vector<char> buffer_;
   int fd_ = -1;
+  static constexpr size_t kNone = ~size_t{0};
   size_t begin_ = 0, end_ = 0;
+  size_t lfAt_ = kNone;  // where NextLf found the next LF
+  size_t lfFrom_ = 0;    // no LF lies in [begin_, lfFrom_)
   bool eof_ = false;
   uint64_t lineNumber_ = 0;
 };
