@@ -744,7 +744,7 @@ class Output {
       if (fchown(fd_, st.st_uid, st.st_gid) != 0) {
         // Not allowed to give it away: it stays the user's own.
       }
-      fchmod(fd_, st.st_mode & 07777);
+      fchmod(fd_, st.st_mode & 0777);
     } else {
       const mode_t mask = umask(0);
       umask(mask);
