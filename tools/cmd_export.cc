@@ -139,6 +139,10 @@ class LineReader {
   uint64_t lineNumber_ = 0;
 };
 
+// Lines 1 to 7 of a CSV file are its title and six memo lines, whatever
+// they hold; the first header line can only come after them.
+constexpr uint64_t kIntroLines = 7;
+
 bool IsHeaderLine(const char* line, size_t size) {
   return size >= 9 && std::memcmp(line, "date,time", 9) == 0;
 }
@@ -246,7 +250,8 @@ bool AppendValue(Cp932ToUtf8& converter, const char* field, size_t size, std::st
 }
 
 // Writes the ISO 8601 time of a data line ("2024/05/20,00:10:00") into
-// out[19]. Returns false when the date or time is not a possible one.
+// out[19]. Returns false when the date or time is not a possible one (the
+// calendar has no year 0).
 bool IsoTime(const char* line, char* out) {
   static const int kDigitAt[14] = {0, 1, 2, 3, 5, 6, 8, 9, 11, 12, 14, 15, 17, 18};
   for (int at : kDigitAt) {
@@ -258,7 +263,7 @@ bool IsoTime(const char* line, char* out) {
   auto two = [&](int at) { return (line[at] - '0') * 10 + (line[at + 1] - '0'); };
   int year = two(0) * 100 + two(2), month = two(5), day = two(8);
   int hour = two(11), minute = two(14), second = two(17);
-  if (month < 1 || month > 12 || day < 1 || day > q38::DaysInMonth(year, month) || minute > 59 ||
+  if (year < 1 || month < 1 || month > 12 || day < 1 || day > q38::DaysInMonth(year, month) || minute > 59 ||
       second > 59 || hour > 24 || (hour == 24 && (minute != 0 || second != 0))) {
     return false;
   }
@@ -310,6 +315,7 @@ class Exporter {
       bool afterHeader = false;
       LineReader::Result r;
       while ((r = reader_.Next(&line, &size)) == LineReader::kLine) {
+        if (reader_.LineNumber() <= kIntroLines) continue;
         if (IsHeaderLine(line, size)) {
           if (afterHeader) AddColumns(header, "", &section);
           header.assign(line, size);
@@ -352,6 +358,14 @@ class Exporter {
     std::string header;
     while ((r = reader_.Next(&line, &size)) == LineReader::kLine) {
       const uint64_t number = reader_.LineNumber();
+      if (number <= kIntroLines) {
+        // The title and the memo lines, by their position: a memo such as
+        // "date,time,X" is no header line.
+        if (HasDataLineShape(line, size)) {
+          return Fail(path, number, "a data line before any 'date,time' header line");
+        }
+        continue;
+      }
       if (IsHeaderLine(line, size)) {
         if (afterHeader) {
           if (!StartSection(path, number - 1, header, "")) return false;

@@ -7,6 +7,14 @@ from typing import NamedTuple, Union
 
 _DATA_TIME = re.compile(rb"(\d{4})/(\d\d)/(\d\d),(\d\d):(\d\d):(\d\d)\Z")
 _NUMBER = re.compile(r" *[+-]?[0-9]+(\.[0-9]+)? *\Z")
+# Python's cp932 codec reads the bytes 0x80, 0xA0 and 0xFD..0xFF alone as
+# characters; they are no characters of code page 932 (nor for the system's
+# converter that export uses), so a text holding one is refused.
+_NOT_CP932 = re.compile("[\x80\uf8f0-\uf8f3]")
+# The longest line that is read, its LF included, as export reads it.
+LINE_LIMIT = 1 << 20
+# Lines 1 to 7 are the title and the six memo lines, whatever they hold.
+_INTRO_LINES = 7
 
 
 class Row(NamedTuple):
@@ -32,7 +40,9 @@ def source_files(*sources):
     given, a folder's *.CSV files below it in the order of their paths."""
     files = []
     for source in sources:
-        source = os.fspath(source)
+        source = os.fsdecode(source)  # str, bytes or a path object
+        if "\0" in source:
+            raise ValueError(f"the path {source!r} holds a NUL byte")
         if os.path.isfile(source):
             files.append(source)
         elif os.path.isdir(source):
@@ -58,10 +68,20 @@ def _has_data_shape(line):
     return len(line) >= 19 and line.find(b":", 0, 14) == 13
 
 
+def _decode(data):
+    """Code page 932 bytes as text; UnicodeDecodeError for what is not."""
+    text = data.decode("cp932")
+    bad = _NOT_CP932.search(text)
+    if bad is not None:
+        raise UnicodeDecodeError("cp932", data, bad.start(), bad.start() + 1,
+                                 "not a character of code page 932")
+    return text
+
+
 def _columns(header, units):
     """The column names (as export names them) of a header section."""
-    names = header.decode("cp932").split(",")
-    unit_fields = units.decode("cp932").split(",") if units else []
+    names = _decode(header).split(",")
+    unit_fields = _decode(units).split(",") if units else []
     seen = {}
     columns = []
     for i in range(2, len(names)):
@@ -92,7 +112,7 @@ def _value(field):
     an empty field; raises ValueError for what is not text."""
     if field == b"":
         return None
-    text = field.decode("cp932")
+    text = _decode(field)
     return float(text) if _NUMBER.match(text) else _text(text)
 
 
@@ -107,10 +127,23 @@ def _file_rows(path):
     header = None
     with open(path, "rb") as f:
         number = 0
-        for number, raw in enumerate(f, 1):
+        while True:
+            raw = f.readline(LINE_LIMIT)  # bounded: a file without line ends is no text
+            if not raw:
+                break
+            number += 1
+            if len(raw) == LINE_LIMIT and not raw.endswith(b"\n"):
+                raise SourceError(path, number, "the line is longer than 1 MiB")
             line = raw[:-1] if raw.endswith(b"\n") else raw
             if line.endswith(b"\r"):
                 line = line[:-1]
+            if number <= _INTRO_LINES:
+                # The title and the memo lines, taken by their position: a
+                # memo "date,time,X" is no header line.
+                if _has_data_shape(line):
+                    raise SourceError(path, number,
+                                      "a data line before any 'date,time' header line")
+                continue
             if _is_header(line):
                 if header is not None:
                     columns = _section(path, number - 1, header, b"")

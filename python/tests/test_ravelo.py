@@ -4,6 +4,8 @@ tools/); what the package does is compared with what the program does."""
 import csv
 import io
 import os
+import pathlib
+import re
 import shutil
 import struct
 import subprocess
@@ -18,6 +20,7 @@ SAMPLES = os.path.join(SOURCE, "samples")
 sys.path.insert(0, PACKAGE_ROOT)
 
 import ravelo  # noqa: E402
+from ravelo import _table as ravelo_table  # noqa: E402
 
 try:
     LIBRARY = ravelo.library_path()
@@ -39,6 +42,27 @@ def write_logger(path, records):
     with open(path, "wb") as f:
         f.write(data)
     return path
+
+
+# The title and six memo lines that the library writes first.
+INTRO = b"ZELKA-Q38\r\nM1\r\n\r\n\r\n\r\n\r\n\r\n"
+
+
+def rows_of_table(table):
+    """The rows of an export table as (time, values) as iter_rows gives them:
+    numbers as floats, empty fields left out."""
+    header = table[0][1:]
+    rows = []
+    for line in table[1:]:
+        values = {}
+        for name, cell in zip(header, line[1:]):
+            if cell != "":
+                try:
+                    values[name] = float(cell)
+                except ValueError:
+                    values[name] = cell
+        rows.append((line[0], values))
+    return rows
 
 
 def tree(folder):
@@ -118,39 +142,100 @@ class PackageTest(unittest.TestCase):
         out = self.path("out")
         ravelo.convert(os.path.join(SAMPLES, "STATION_A1.Q38"), out)
         ravelo.convert(os.path.join(SAMPLES, "STATION_A1_2.Q38"), out, midnight_as_24=True)
-        hand = self.path("hand.csv")
+        hand = self.path("hand.csv")  # LF line ends, no unit line, a quote, a name twice
         with open(hand, "wb") as f:
-            f.write("date,time,風向,風向\n2024/06/09,10:00:00,北\"b,  7\n"
+            f.write(INTRO.replace(b"\r\n", b"\n") +
+                    "date,time,風向,風向\n2024/06/09,10:00:00,北\"b,  7\n"
                     "2024/06/09,24:00:00,,-0003.50\n".encode("cp932"))
         table = self.export(out, hand)
-        header = table[0][1:]
         rows = list(ravelo.iter_rows(out, hand))
-        self.assertEqual(len(rows), len(table) - 1)
-        for row, line in zip(rows, table[1:]):
-            self.assertEqual(row.time.isoformat(), line[0])
-            want = {}
-            for name, cell in zip(header, line[1:]):
-                if cell != "":
-                    try:
-                        want[name] = float(cell)
-                    except ValueError:
-                        want[name] = cell
-            self.assertEqual(row.values, want, line)
+        self.assertEqual(rows_of_table(table), [(r.time.isoformat(), r.values) for r in rows])
         self.assertEqual(rows[-1].values, {"風向 #2": -3.5})
         self.assertEqual(rows[-1].time.isoformat(), "2024-06-10T00:00:00")
+        # bytes and path objects name sources as well as str
+        self.assertEqual(list(ravelo.iter_rows(os.fsencode(out), pathlib.Path(hand))), rows)
+        with self.assertRaises(ValueError):
+            list(ravelo.iter_rows(out + "\0x"))
 
-        # A file that is not the library's: the same line as export names.
-        for text in ("date,time,a\n,,x\n2024/05/01,10:00:00,1,2\n",
-                     "ZELKA-Q38\n2024/05/01,10:00:00,1\n",
-                     "date,time,a\n,,x\n2024/5/1,10:00:00,1\n"):
-            bad = self.path("bad.CSV")
-            with open(bad, "w") as f:
-                f.write(text)
-            r = self.cli("export", bad)
-            self.assertEqual(r.returncode, 1)
-            with self.assertRaises(ravelo.SourceError) as e:
-                list(ravelo.iter_rows(bad))
-            self.assertIn(f"line {e.exception.line}: {e.exception.what}".encode(), r.stderr)
+    def reading(self, how, path):
+        """('rows', [(time, values)], columns) or ('refused', line, what)."""
+        if how == "export":
+            r = self.cli("export", path)
+            if r.returncode == 0:
+                table = list(csv.reader(io.StringIO(r.stdout.decode("utf-8"))))
+                return ("rows", rows_of_table(table), table[0][1:])
+            self.assertEqual(r.returncode, 1, r.stderr)
+            m = re.search(rb": line (\d+): (.*)\n", r.stderr) or re.search(rb"(): (.*)\n", r.stderr)
+            return ("refused", int(m.group(1)) if m.group(1) else None, m.group(2).decode())
+        try:
+            rows = list(ravelo.iter_rows(path))
+        except ravelo.SourceError as e:
+            return ("refused", e.line or None, e.what)
+        columns = []
+        for row in rows:
+            columns += [name for name in row.values if name not in columns]
+        return ("rows", [(row.time.isoformat(), row.values) for row in rows], columns)
+
+    def test_export_and_iter_rows_read_a_csv_file_one_way(self):
+        head = "date,time,電圧,平均風向\r\n,,mV,\r\n".encode("cp932")
+        one = [("2024-05-01T10:00:00", {"電圧 [mV]": 1.0, "平均風向": "WSW"})]
+        good = INTRO + head + b"2024/05/01,10:00:00,+0001.0,WSW\r\n"
+        long_memo = b"ZELKA-Q38\r\n" + b"m" * (ravelo_table.LINE_LIMIT - 2) + b"\r\n"
+        memos_as_headers = b"ZELKA-Q38\r\nM\r\ndate,time,X\r\n1\r\ndate,time\r\n\r\n\r\n"
+        cases = [
+            # (what, the file's bytes, the rows or (line, why both refuse); None: only alike)
+            ("library file", good, one),
+            ("memo lines that look like headers", memos_as_headers + good[len(INTRO):], one),
+            ("a header line among lines 1..7", head + b"2024/05/01,10:00:00,+0001.0,WSW\r\n",
+             (3, "a data line before any 'date,time' header line")),
+            ("a data line as line 7", INTRO[:-2] + b"2024/05/01,10:00:00\r\n" + head,
+             (7, "a data line before any 'date,time' header line")),
+            ("year 0000", INTRO + head + b"0000/05/01,10:00:00,+0001.0,W\r\n",
+             (10, "the date or time cannot be read")),
+            ("past year 9999", INTRO + head + b"9999/12/31,24:00:00,+0001.0,W\r\n",
+             (10, "the date or time cannot be read")),
+            ("24:00:00", INTRO + head + b"2024/02/29,24:00:00,+0001.0,W\r\n",
+             [("2024-03-01T00:00:00", {"電圧 [mV]": 1.0, "平均風向": "W"})]),
+            ("a shape export does not know", INTRO + head + b"2024/5/1,10:00:00,1,W\r\n",
+             (10, "neither a header, a unit nor a data line")),
+            ("more fields", INTRO + head + b"2024/05/01,10:00:00,1,W,2\r\n",
+             (10, "the data line has more fields than its header line")),
+            ("control byte", INTRO + head + b"2024/05/01,10:00:00,1,W\x1bX\r\n",
+             (10, "a field is not code page 932 text")),
+        ]
+        for byte in (0x80, 0xA0, 0xFD, 0xFE, 0xFF):
+            cases += [
+                (f"0x{byte:02X} in a field", INTRO + head + b"2024/05/01,10:00:00,1,\x82\xa0" +
+                 bytes([byte]) + b"\r\n", (10, "a field is not code page 932 text")),
+                (f"0x{byte:02X} in a header line", INTRO + b"date,time,T" + bytes([byte]) +
+                 b"\r\n,,C\r\n", (9, "the header or unit line is not code page 932 text")),
+                (f"0x{byte:02X} in a unit line", INTRO + b"date,time,T\r\n,,C" + bytes([byte]) +
+                 b"\r\n", (9, "the header or unit line is not code page 932 text")),
+            ]
+        cases += [
+            ("a line of 1 MiB less one byte", long_memo + INTRO[15:] + good[len(INTRO):], one),
+            ("a line of 1 MiB", long_memo[:-2] + b"m\r\n" + good,
+             (2, "the line is longer than 1 MiB")),
+            ("3 GiB without a line end", 3 << 30, (1, "the line is longer than 1 MiB")),
+            ("CR line ends", good.replace(b"\r\n", b"\r"), None),
+            ("CR in a line", INTRO + head + b"2024/05/01,10:00:00,1\r,W\r\n", None),
+        ]
+        for what, data, expected in cases:
+            with self.subTest(what):
+                path = self.path("case.CSV")
+                with open(path, "wb") as f:
+                    if isinstance(data, int):
+                        f.truncate(data)  # sparse: no disk taken
+                    else:
+                        f.write(data)
+                theirs, mine = self.reading("export", path), self.reading("iter_rows", path)
+                os.remove(path)
+                self.assertEqual(mine, theirs)
+                if isinstance(expected, list):
+                    self.assertEqual(mine[:2], ("rows", expected))
+                    self.assertEqual(mine[2], list(expected[0][1]))
+                elif expected is not None:
+                    self.assertEqual(mine, ("refused",) + expected)
 
     def test_to_pandas(self):
         try:

@@ -188,10 +188,10 @@ class ExportTest(Tmp):
             r = run(["convert", os.path.join(SAMPLES, name), "--out", self.path("samples")])
             self.assertEqual(r.returncode, 0, r.stderr)
         # A file saved by another program: LF line ends, no unit line, a text
-        # that needs quotes, a name twice.
+        # that needs quotes, a name twice (lines 1..7 are title and memos).
         hand = self.path("hand.csv")
         with open(hand, "wb") as f:
-            f.write(cp932_lines("date,time,風向,風向", '2024/06/09,10:00:00,a"b,  7',
+            f.write(cp932_lines(*[""] * 7, "date,time,風向,風向", '2024/06/09,10:00:00,a"b,  7',
                                 "2024/06/09,10:10:00,,-0003.50", end="\n"))
         r = run(["export", self.path("samples"), hand, "-o", self.path("all.csv")])
         self.assertEqual(r.returncode, 0, r.stderr)
