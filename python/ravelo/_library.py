@@ -241,6 +241,7 @@ def _scan_logger(logger_bytes):
 _LOCK_NAME = ".ravelo.lock"
 _MARKER = ".ravelo-batch"
 _BATCH_NAME = re.compile(r"ravelo-([0-9]+)-(.{6})\Z", re.S)
+_own_batch_folders = set()  # made by this process: private to it, never locked
 
 
 def _lock_folder(folder, wait):
@@ -356,6 +357,7 @@ def _make_batch_folder():
         except BaseException:
             os.rmdir(folder)
             raise
+        _own_batch_folders.add(folder)
         return folder
     raise FileExistsError(errno.EEXIST, f"cannot make a work folder in {os.fsdecode(base)}")
 
@@ -363,6 +365,7 @@ def _make_batch_folder():
 def _remove_batch_folder(folder):
     """Removes a folder of _make_batch_folder() with the INI files in it."""
     folder = os.fsencode(folder)
+    _own_batch_folders.discard(folder)
     for name in os.listdir(folder):
         if name.startswith(b"MakeCSVExecAttr") and name.endswith(b".ini"):
             os.unlink(os.path.join(folder, name))
@@ -444,7 +447,8 @@ def convert(logger, dest, *, month=False, replace=False, direct=False, midnight_
         private = None
         try:
             locks.append(_lock_folder(dest_real, wait))
-            if work_real is not None and not os.path.samefile(work_real, dest_real):
+            if (work_real is not None and work_real not in _own_batch_folders
+                    and not os.path.samefile(work_real, dest_real)):
                 locks.append(_lock_folder(work_real, wait))
             if work_real is None:
                 private = _make_batch_folder()

@@ -304,6 +304,9 @@ class PackageTest(unittest.TestCase):
         os.environ["TMPDIR"] = temp
         try:
             ravelo.convert(logger, self.path("out"))
+            r = subprocess.run([sys.executable, "-m", "ravelo", "convert", logger, "--out",
+                                self.path("out")], capture_output=True, env=env)
+            self.assertEqual(r.returncode, 0, r.stderr)
         finally:
             if saved is None:
                 del os.environ["TMPDIR"]
