@@ -54,9 +54,9 @@ def main(argv=None):
     finally:
         if args.work_dir is None:
             _remove_batch_folder(work)
-    print(f"python -m ravelo: {len(args.files) - failed} logger file(s) converted, {failed} failed; "
-          f"{rows} rows read; {len(created)} CSV file(s) created, {len(merged)} merged",
-          file=sys.stderr)
+    print(f"python -m ravelo: {len(args.files) - failed} logger file(s) converted, "
+          f"{failed} failed; {rows} rows read; {len(created)} CSV file(s) created, "
+          f"{len(merged)} merged", file=sys.stderr)
     return 1 if failed else 0
 
 
