@@ -3,6 +3,9 @@
 // fixed buffer, rows are written as they are read; only the column list is
 // kept whole (a first pass over the header lines finds it).
 #include <fcntl.h>
+#include <limits.h>
+#include <signal.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,6 +18,7 @@
 #include <string>
 #include <system_error>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "cli_common.h"
@@ -32,43 +36,53 @@ const char kExportHelp[] =
     "\n"
     "SOURCE is a CSV file, or a folder whose *.CSV files below it are read in\n"
     "the order of their paths (day and month files come out in time order).\n"
-    "Sources are read in the order given; rows are written in that order.\n"
+    "Sources are read in the order given; rows are written in that order. A\n"
+    "line ends at LF, CR LF or CR; lines 1 to 7 are the title and the memo\n"
+    "lines, never a header line.\n"
     "\n"
     "Wide form (the default): a line time,<column>,... and one line per data\n"
     "line read. A column is 'name [unit]' ('name' alone without a unit), from\n"
     "the header and unit lines in effect; a name and unit that occur again in\n"
     "one header section get ' #2', ' #3'. The columns are all those of all the\n"
     "sources, in order of first appearance; a row has an empty field for a\n"
-    "column its section lacks.\n"
+    "column its section lacks. A section in which two columns would get one\n"
+    "label is refused.\n"
     "\n"
     "Times are YYYY-MM-DDTHH:MM:SS; 24:00:00 becomes 00:00:00 of the next day.\n"
     "Numbers lose their padding, plus sign and leading zeros (+0016.3 -> 16.3,\n"
     "-0001.5 -> -1.5, 00000 -> 0), keeping the digits after the point; texts\n"
     "(compass points, times of day) stay as they are; empty fields stay empty.\n"
+    "A text that a spreadsheet would run (beginning with =, +, - or @ and not\n"
+    "a number) is written with a leading ' that marks it as a text.\n"
     "\n"
     "Options:\n"
-    "  -o, --out FILE  write to FILE instead of standard output\n"
+    "  -o, --out FILE  write to FILE instead of standard output: into a new file\n"
+    "                  beside it that replaces FILE when all is written (after\n"
+    "                  a failure FILE is as it was)\n"
     "  --long          one line per field: time,column,unit,value\n"
     "  --bom           begin with a UTF-8 byte order mark (what a spreadsheet\n"
     "                  needs to see that the file is UTF-8)\n"
     "  --crlf          end lines with CR LF instead of LF\n"
     "\n"
     "A file that is not such a CSV file (no 'date,time' header line before its\n"
-    "data, a line that is not code page 932 text, a data line with more fields\n"
-    "than its header or a line that is neither a header, a unit nor a data\n"
-    "line) ends the export with a message naming the file and the line; what\n"
-    "was read before it has been written.\n"
+    "data, a line that is not code page 932 text or holds a control byte, two\n"
+    "columns of one label, a data line with more fields than its header or a\n"
+    "line that is neither a header, a unit nor a data line) ends the export\n"
+    "with a message naming the file and the line. To standard output, the rows\n"
+    "before it have been written; the first source is checked before anything\n"
+    "is written.\n"
     "\n"
     "Exit codes: 0 done, 1 a source cannot be read or is not such a CSV file,\n"
     "or the output cannot be written, 2 usage error.\n";
 
 constexpr size_t kReadBuffer = 1 << 20;   // the longest line that is read
 constexpr size_t kWriteBuffer = 1 << 18;  // output handed to the system in pieces
+constexpr uint64_t kIntroLines = 7;       // the title and the six memo lines
 
 // ---- Reading ------------------------------------------------------------------
 
-// Lines of one file through one fixed buffer. A line is handed out without
-// its LF or CR LF.
+// Lines of one file through one fixed buffer. A line ends at an LF, a CR LF
+// or a CR alone, and is handed out without them.
 class LineReader {
  public:
   LineReader() : buffer_(kReadBuffer) {}
@@ -77,6 +91,8 @@ class LineReader {
     Close();
     fd_ = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     begin_ = end_ = 0;
+    lfAt_ = kNone;
+    lfFrom_ = 0;
     eof_ = false;
     lineNumber_ = 0;
     return fd_ >= 0;
@@ -92,21 +108,30 @@ class LineReader {
   Result Next(const char** line, size_t* size) {
     for (;;) {
       char* start = buffer_.data() + begin_;
-      char* nl = static_cast<char*>(std::memchr(start, '\n', end_ - begin_));
-      if (nl != nullptr) {
-        size_t n = static_cast<size_t>(nl - start);
+      char* const stop = buffer_.data() + end_;
+      char* lf = NextLf();
+      char* cr = static_cast<char*>(std::memchr(start, '\r', (lf ? lf : stop) - start));
+      if (cr != nullptr && (cr + 1 < stop || eof_)) {  // a CR, and what follows it is known
+        const size_t n = static_cast<size_t>(cr - start);
+        begin_ += n + (cr + 1 == lf ? 2 : 1);
+        return Deliver(start, n, line, size);
+      }
+      if (cr == nullptr && lf != nullptr) {
+        const size_t n = static_cast<size_t>(lf - start);
         begin_ += n + 1;
         return Deliver(start, n, line, size);
       }
       if (eof_) {
         if (begin_ == end_) return kEnd;
-        size_t n = end_ - begin_;
+        const size_t n = end_ - begin_;
         begin_ = end_;
         return Deliver(start, n, line, size);  // a last line without a line end
       }
       if (begin_ > 0) {
         std::memmove(buffer_.data(), start, end_ - begin_);
         end_ -= begin_;
+        lfFrom_ = lfFrom_ > begin_ ? lfFrom_ - begin_ : 0;
+        lfAt_ = kNone;
         begin_ = 0;
       }
       if (end_ == buffer_.size()) return kTooLong;
@@ -124,8 +149,18 @@ class LineReader {
   uint64_t LineNumber() const { return lineNumber_; }
 
  private:
+  // The first LF at or after begin_, or nullptr; remembers what it searched,
+  // so that a file without LFs is not searched again for every line.
+  char* NextLf() {
+    if (lfAt_ != kNone && lfAt_ >= begin_) return buffer_.data() + lfAt_;
+    const size_t from = lfFrom_ > begin_ ? lfFrom_ : begin_;
+    char* found = static_cast<char*>(std::memchr(buffer_.data() + from, '\n', end_ - from));
+    lfAt_ = found ? static_cast<size_t>(found - buffer_.data()) : kNone;
+    lfFrom_ = found ? 0 : end_;
+    return found;
+  }
+
   Result Deliver(char* start, size_t n, const char** line, size_t* size) {
-    if (n > 0 && start[n - 1] == '\r') --n;
     ++lineNumber_;
     *line = start;
     *size = n;
@@ -134,14 +169,13 @@ class LineReader {
 
   std::vector<char> buffer_;
   int fd_ = -1;
+  static constexpr size_t kNone = ~size_t{0};
   size_t begin_ = 0, end_ = 0;
+  size_t lfAt_ = kNone;  // where NextLf found the next LF
+  size_t lfFrom_ = 0;    // no LF lies in [begin_, lfFrom_)
   bool eof_ = false;
   uint64_t lineNumber_ = 0;
 };
-
-// Lines 1 to 7 of a CSV file are its title and six memo lines, whatever
-// they hold; the first header line can only come after them.
-constexpr uint64_t kIntroLines = 7;
 
 bool IsHeaderLine(const char* line, size_t size) {
   return size >= 9 && std::memcmp(line, "date,time", 9) == 0;
@@ -176,32 +210,63 @@ void SplitFields(const char* line, size_t size, std::vector<std::pair<size_t, si
   }
 }
 
+// Whether a line holds a control byte (below 0x20, or 0x7F).
+bool HasControlByte(const std::string& line) {
+  for (unsigned char c : line) {
+    if (c < 0x20 || c == 0x7F) return true;
+  }
+  return false;
+}
+
+enum class SectionResult {
+  kOk,
+  kNotText,    // the header or unit line is not code page 932 text
+  kSameLabel,  // two columns would have one label (in the wide or the long
+               // form); *clash says which
+};
+
 // The columns of a header section from its header line and unit line (the
-// unit line may be empty). Returns false when a line is not code page 932.
-bool ParseSection(Cp932ToUtf8& converter, const std::string& header, const std::string& units,
-                  std::vector<Column>* columns) {
+// unit line may be empty).
+SectionResult ParseSection(Cp932ToUtf8& converter, const std::string& header,
+                           const std::string& units, std::vector<Column>* columns,
+                           std::string* clash) {
   std::string headerText, unitText;
-  if (!converter.Append(header.data(), header.size(), &headerText)) return false;
-  if (!converter.Append(units.data(), units.size(), &unitText)) return false;
+  if (HasControlByte(header) || HasControlByte(units) ||
+      !converter.Append(header.data(), header.size(), &headerText) ||
+      !converter.Append(units.data(), units.size(), &unitText)) {
+    return SectionResult::kNotText;
+  }
   std::vector<std::pair<size_t, size_t>> names, unitFields;
   SplitFields(headerText.data(), headerText.size(), &names);
   SplitFields(unitText.data(), unitText.size(), &unitFields);
   columns->clear();
+  // How often each name and unit occurred so far (the key is name NUL unit:
+  // neither holds a control byte), and the labels given.
+  std::unordered_map<std::string, int> seen;
+  std::unordered_set<std::string> labels, longLabels;
+  seen.reserve(names.size());
+  labels.reserve(names.size());
+  longLabels.reserve(names.size());
   for (size_t i = 2; i < names.size(); ++i) {
     Column c;
     c.name = headerText.substr(names[i].first, names[i].second);
     if (i < unitFields.size()) c.unit = unitText.substr(unitFields[i].first, unitFields[i].second);
     std::string base = c.unit.empty() ? c.name : c.name + " [" + c.unit + "]";
-    int seen = 1;
-    for (const Column& before : *columns) {
-      if (before.name == c.name && before.unit == c.unit) ++seen;
-    }
-    std::string suffix = seen > 1 ? " #" + std::to_string(seen) : "";
+    const int count = ++seen[c.name + '\0' + c.unit];
+    std::string suffix = count > 1 ? " #" + std::to_string(count) : "";
     c.label = base + suffix;
     c.longName = c.name + suffix;
+    if (!labels.insert(c.label).second) {
+      *clash = c.label;
+      return SectionResult::kSameLabel;
+    }
+    if (!longLabels.insert(c.longName + '\0' + c.unit).second) {
+      *clash = c.unit.empty() ? c.longName : c.longName + " [" + c.unit + "]";
+      return SectionResult::kSameLabel;
+    }
     columns->push_back(std::move(c));
   }
-  return true;
+  return SectionResult::kOk;
 }
 
 // ---- Values -------------------------------------------------------------------
@@ -245,7 +310,7 @@ bool AppendValue(Cp932ToUtf8& converter, const char* field, size_t size, std::st
   if (size == 0) return true;
   std::string text;
   if (!converter.Append(field, size, &text)) return false;
-  AppendCsvField(text.data(), text.size(), out);
+  AppendCsvText(text.data(), text.size(), out);
   return true;
 }
 
@@ -263,8 +328,8 @@ bool IsoTime(const char* line, char* out) {
   auto two = [&](int at) { return (line[at] - '0') * 10 + (line[at + 1] - '0'); };
   int year = two(0) * 100 + two(2), month = two(5), day = two(8);
   int hour = two(11), minute = two(14), second = two(17);
-  if (year < 1 || month < 1 || month > 12 || day < 1 || day > q38::DaysInMonth(year, month) || minute > 59 ||
-      second > 59 || hour > 24 || (hour == 24 && (minute != 0 || second != 0))) {
+  if (year < 1 || month < 1 || month > 12 || day < 1 || day > q38::DaysInMonth(year, month) ||
+      minute > 59 || second > 59 || hour > 24 || (hour == 24 && (minute != 0 || second != 0))) {
     return false;
   }
   if (hour == 24) {  // the end of the day: 00:00:00 of the next
@@ -339,7 +404,7 @@ class Exporter {
       out_.append("time");
       for (const std::string& label : labels_) {
         out_.push_back(',');
-        AppendCsvField(label.data(), label.size(), &out_);
+        AppendCsvText(label.data(), label.size(), &out_);
       }
     }
     out_.append(lineEnd_);
@@ -356,14 +421,11 @@ class Exporter {
     LineReader::Result r;
     bool inSection = false, afterHeader = false;
     std::string header;
+    bool introHeader = false;  // a 'date,time' line among the title and memo lines
     while ((r = reader_.Next(&line, &size)) == LineReader::kLine) {
       const uint64_t number = reader_.LineNumber();
       if (number <= kIntroLines) {
-        // The title and the memo lines, by their position: a memo such as
-        // "date,time,X" is no header line.
-        if (HasDataLineShape(line, size)) {
-          return Fail(path, number, "a data line before any 'date,time' header line");
-        }
+        introHeader = introHeader || IsHeaderLine(line, size);
         continue;
       }
       if (IsHeaderLine(line, size)) {
@@ -401,20 +463,31 @@ class Exporter {
     }
     if (afterHeader && !StartSection(path, reader_.LineNumber(), header, "")) return false;
     if (!inSection && !afterHeader) {
-      return Fail(path, reader_.LineNumber(), "no 'date,time' header line in the file");
+      return Fail(path, reader_.LineNumber(),
+                  introHeader ? "no 'date,time' header line in the file (lines 1 to 7 are the "
+                                "title and the six memo lines, never a header line)"
+                              : "no 'date,time' header line in the file");
     }
     reader_.Close();
     return Flush();
   }
 
+  // While set, rows are checked but not written (see RunExport).
+  void Discard(bool discard) { discard_ = discard; }
+
   bool Flush() {
+    if (discard_) {
+      out_.clear();
+      return true;
+    }
     size_t done = 0;
     while (done < out_.size()) {
       ssize_t n = write(outFd_, out_.data() + done, out_.size() - done);
       if (n < 0) {
         if (errno == EINTR) continue;
         std::fprintf(stderr, "ravelo export: %s: %s\n",
-                     options_.outPath.empty() ? "standard output" : options_.outPath.c_str(),
+                     options_.outPath.empty() ? "standard output"
+                                              : WithoutControls(options_.outPath).c_str(),
                      std::strerror(errno));
         out_.clear();
         writeFailed_ = true;
@@ -430,7 +503,8 @@ class Exporter {
 
  private:
   void AddColumns(const std::string& header, const std::string& units, std::vector<Column>* section) {
-    if (!ParseSection(converter_, header, units, section)) return;
+    std::string clash;
+    if (ParseSection(converter_, header, units, section, &clash) != SectionResult::kOk) return;
     for (const Column& c : *section) {
       if (columnIndex_.try_emplace(c.label, labels_.size()).second) labels_.push_back(c.label);
     }
@@ -438,17 +512,22 @@ class Exporter {
 
   bool StartSection(const std::string& path, uint64_t number, const std::string& header,
                     const std::string& units) {
-    if (!ParseSection(converter_, header, units, &section_)) {
-      return Fail(path, number, "the header or unit line is not code page 932 text");
+    std::string clash;
+    switch (ParseSection(converter_, header, units, &section_, &clash)) {
+      case SectionResult::kOk: break;
+      case SectionResult::kNotText:
+        return Fail(path, number, "the header or unit line is not code page 932 text");
+      case SectionResult::kSameLabel:
+        return Fail(path, number, "two columns of the section are named '" + clash + "'");
     }
     fieldColumn_.clear();
     longColumn_.clear();
     for (const Column& c : section_) {
       if (options_.longForm) {
         std::string text;
-        AppendCsvField(c.longName.data(), c.longName.size(), &text);
+        AppendCsvText(c.longName.data(), c.longName.size(), &text);
         text.push_back(',');
-        AppendCsvField(c.unit.data(), c.unit.size(), &text);
+        AppendCsvText(c.unit.data(), c.unit.size(), &text);
         text.push_back(',');
         longColumn_.push_back(std::move(text));
       } else {
@@ -522,11 +601,12 @@ class Exporter {
   bool Fail(const std::string& path, uint64_t number, const std::string& what) {
     Flush();
     reader_.Close();
+    const std::string shown = WithoutControls(path);
     if (number > 0) {
-      std::fprintf(stderr, "ravelo export: %s: line %llu: %s\n", path.c_str(),
-                   static_cast<unsigned long long>(number), what.c_str());
+      std::fprintf(stderr, "ravelo export: %s: line %llu: %s\n", shown.c_str(),
+                   static_cast<unsigned long long>(number), WithoutControls(what).c_str());
     } else {
-      std::fprintf(stderr, "ravelo export: %s: %s\n", path.c_str(), what.c_str());
+      std::fprintf(stderr, "ravelo export: %s: %s\n", shown.c_str(), WithoutControls(what).c_str());
     }
     return false;
   }
@@ -542,6 +622,7 @@ class Exporter {
   LineReader reader_;
   Cp932ToUtf8 converter_;
   std::string out_;
+  bool discard_ = false;
   bool writeFailed_ = false;
   // All columns of the wide form, and where each label stands.
   std::vector<std::string> labels_;
@@ -557,45 +638,163 @@ class Exporter {
 };
 
 // The files of the sources, in order: a file as it is given, a folder's
-// *.CSV files below it in the order of their paths. Returns false after a
-// message.
-bool CollectFiles(const std::vector<std::string>& sources, std::vector<std::string>* files) {
+// *.CSV files below it in the order of their paths. *firstSource is the
+// number of files of the first source. Returns false after a message.
+bool CollectFiles(const std::vector<std::string>& sources, std::vector<std::string>* files,
+                  size_t* firstSource) {
   namespace fs = std::filesystem;
   for (const std::string& source : sources) {
+    const std::string shown = WithoutControls(source);
     struct stat st;
     if (stat(source.c_str(), &st) != 0) {
-      std::fprintf(stderr, "ravelo export: %s: %s\n", source.c_str(), std::strerror(errno));
+      std::fprintf(stderr, "ravelo export: %s: %s\n", shown.c_str(), std::strerror(errno));
       return false;
     }
     if (S_ISREG(st.st_mode)) {
       files->push_back(source);
-      continue;
-    }
-    if (!S_ISDIR(st.st_mode)) {
-      std::fprintf(stderr, "ravelo export: %s: neither a file nor a folder\n", source.c_str());
+    } else if (!S_ISDIR(st.st_mode)) {
+      std::fprintf(stderr, "ravelo export: %s: neither a file nor a folder\n", shown.c_str());
       return false;
+    } else {
+      std::vector<std::string> found;
+      std::error_code error;
+      fs::recursive_directory_iterator it(source, error), end;
+      for (; !error && it != end; it.increment(error)) {
+        const fs::path& p = it->path();
+        std::error_code typeError;
+        if (p.extension() == ".CSV" && it->is_regular_file(typeError)) found.push_back(p.string());
+      }
+      if (error) {
+        std::fprintf(stderr, "ravelo export: %s: %s\n", shown.c_str(), error.message().c_str());
+        return false;
+      }
+      if (found.empty()) {
+        std::fprintf(stderr, "ravelo export: %s: no *.CSV files below this folder\n", shown.c_str());
+        return false;
+      }
+      std::sort(found.begin(), found.end());
+      files->insert(files->end(), found.begin(), found.end());
     }
-    std::vector<std::string> found;
-    std::error_code error;
-    fs::recursive_directory_iterator it(source, error), end;
-    for (; !error && it != end; it.increment(error)) {
-      const fs::path& p = it->path();
-      std::error_code typeError;
-      if (p.extension() == ".CSV" && it->is_regular_file(typeError)) found.push_back(p.string());
-    }
-    if (error) {
-      std::fprintf(stderr, "ravelo export: %s: %s\n", source.c_str(), error.message().c_str());
-      return false;
-    }
-    if (found.empty()) {
-      std::fprintf(stderr, "ravelo export: %s: no *.CSV files below this folder\n", source.c_str());
-      return false;
-    }
-    std::sort(found.begin(), found.end());
-    files->insert(files->end(), found.begin(), found.end());
+    if (&source == &sources.front()) *firstSource = files->size();
   }
   return true;
 }
+
+// The file beside the output that the export is written into, renamed over
+// the output when all is written; a signal removes it.
+char gPartPath[PATH_MAX + 32];
+
+void RemovePartAndDie(int signal) {
+  if (gPartPath[0] != '\0') unlink(gPartPath);
+  struct sigaction action {};
+  action.sa_handler = SIG_DFL;
+  sigaction(signal, &action, nullptr);
+  raise(signal);
+}
+
+class Output {
+ public:
+  ~Output() { Abandon(); }
+
+  // Opens the output: standard output, a file that is no regular file (a
+  // device, a FIFO) as it is, or else a new file beside path. Returns false
+  // after a message.
+  bool Open(const std::string& path) {
+    path_ = path;
+    if (path.empty()) {
+      fd_ = STDOUT_FILENO;
+      return true;
+    }
+    struct stat st;
+    const bool exists = stat(path.c_str(), &st) == 0;
+    if (exists && !S_ISREG(st.st_mode)) {
+      fd_ = open(path.c_str(), O_WRONLY | O_CLOEXEC);
+      if (fd_ < 0) return Say(path_, std::strerror(errno));
+      return true;
+    }
+    // An existing file (or what a symbolic link leads to) is replaced where it is.
+    target_ = path;
+    if (exists) {
+      char real[PATH_MAX];
+      if (realpath(path.c_str(), real) == nullptr) return Say(path_, std::strerror(errno));
+      target_ = real;
+    }
+    const size_t slash = target_.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : target_.substr(0, slash + 1);
+    const std::string base = slash == std::string::npos ? target_ : target_.substr(slash + 1);
+    std::string part = (slash == std::string::npos ? "" : folder) + "." + base + ".part-XXXXXX";
+    if (part.size() >= PATH_MAX) return Say(path_, std::strerror(ENAMETOOLONG));
+    std::memcpy(gPartPath, part.c_str(), part.size() + 1);
+    sigset_t all, before;
+    sigfillset(&all);
+    sigprocmask(SIG_BLOCK, &all, &before);  // no signal between the file and its name
+    fd_ = mkostemp(gPartPath, O_CLOEXEC);
+    const int openError = errno;
+    if (fd_ < 0) gPartPath[0] = '\0';
+    struct sigaction action {};
+    action.sa_handler = RemovePartAndDie;
+    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaction(signal, &action, nullptr);
+    sigprocmask(SIG_SETMASK, &before, nullptr);
+    if (fd_ < 0) {
+      return Say(path_, "cannot write a file in " + folder + ": " + std::strerror(openError));
+    }
+    part_ = gPartPath;
+    // The permissions (and, where allowed, the owner) of the file it replaces,
+    // else those of a new file.
+    if (exists) {
+      if (fchown(fd_, st.st_uid, st.st_gid) != 0) {
+        // Not allowed to give it away: it stays the user's own.
+      }
+      fchmod(fd_, st.st_mode & 0777);
+    } else {
+      const mode_t mask = umask(0);
+      umask(mask);
+      fchmod(fd_, 0666 & ~mask);
+    }
+    return true;
+  }
+
+  int Fd() const { return fd_; }
+  bool ToStandardOutput() const { return path_.empty(); }
+
+  // Finishes the output: the written file replaces path. Returns false after
+  // a message; the file at path is then as it was.
+  bool Commit() {
+    if (fd_ == STDOUT_FILENO) return true;
+    bool ok = true;
+    if (!part_.empty() && fsync(fd_) != 0) ok = Say(path_, std::strerror(errno));
+    if (close(fd_) != 0 && ok) ok = Say(path_, std::strerror(errno));
+    fd_ = -1;
+    if (ok && !part_.empty() && rename(part_.c_str(), target_.c_str()) != 0) {
+      ok = Say(path_, std::string("cannot be replaced: ") + std::strerror(errno));
+    }
+    if (ok) Forget();
+    return ok;
+  }
+
+  // Removes what was written of a file that is not to replace path.
+  void Abandon() {
+    if (fd_ >= 0 && fd_ != STDOUT_FILENO) close(fd_);
+    fd_ = -1;
+    if (!part_.empty()) unlink(part_.c_str());
+    Forget();
+  }
+
+ private:
+  void Forget() {
+    part_.clear();
+    gPartPath[0] = '\0';
+  }
+
+  static bool Say(const std::string& path, const std::string& what) {
+    std::fprintf(stderr, "ravelo export: %s: %s\n", WithoutControls(path).c_str(),
+                 WithoutControls(what).c_str());
+    return false;
+  }
+
+  std::string path_, target_, part_;
+  int fd_ = -1;
+};
 
 }  // namespace
 
@@ -631,36 +830,42 @@ int RunExport(int argc, char** argv) {
   if (options.sources.empty()) return UsageError("export", "no SOURCE was given");
 
   std::vector<std::string> files;
-  if (!CollectFiles(options.sources, &files)) return kExitFailed;
+  size_t firstSource = 0;
+  if (!CollectFiles(options.sources, &files, &firstSource)) return kExitFailed;
 
-  int outFd = STDOUT_FILENO;
   if (!options.outPath.empty()) {
-    // Never truncate a file that is to be read.
+    // The output is never one of the sources.
     struct stat out;
     if (stat(options.outPath.c_str(), &out) == 0) {
       for (const std::string& f : files) {
         struct stat in;
         if (stat(f.c_str(), &in) == 0 && in.st_dev == out.st_dev && in.st_ino == out.st_ino) {
-          return UsageError("export", "the output " + options.outPath + " is one of the sources");
+          return UsageError("export",
+                            "the output " + WithoutControls(options.outPath) + " is one of the sources");
         }
       }
     }
-    outFd = open(options.outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (outFd < 0) {
-      std::fprintf(stderr, "ravelo export: %s: %s\n", options.outPath.c_str(), std::strerror(errno));
-      return kExitFailed;
-    }
   }
+  Output output;
+  if (!output.Open(options.outPath)) return kExitFailed;
 
-  Exporter exporter(options, outFd);
+  Exporter exporter(options, output.Fd());
   if (!options.longForm) exporter.GatherColumns(files);
-  bool ok = exporter.WriteHeader();
-  for (size_t i = 0; ok && i < files.size(); ++i) ok = exporter.ExportFile(files[i]);
-  if (outFd != STDOUT_FILENO && close(outFd) != 0 && ok) {
-    std::fprintf(stderr, "ravelo export: %s: %s\n", options.outPath.c_str(), std::strerror(errno));
-    ok = false;
+  bool ok = true;
+  if (output.ToStandardOutput()) {
+    // What is written cannot be taken back: the first source is read through
+    // once before, so that one that is not such a CSV file writes nothing.
+    exporter.Discard(true);
+    for (size_t i = 0; ok && i < firstSource; ++i) ok = exporter.ExportFile(files[i]);
+    exporter.Discard(false);
   }
-  return ok ? kExitOk : kExitFailed;
+  ok = ok && exporter.WriteHeader();
+  for (size_t i = 0; ok && i < files.size(); ++i) ok = exporter.ExportFile(files[i]);
+  if (!ok) {
+    output.Abandon();
+    return kExitFailed;
+  }
+  return output.Commit() ? kExitOk : kExitFailed;
 }
 
 }  // namespace ravelo::cli

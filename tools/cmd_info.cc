@@ -34,6 +34,10 @@ const char kInfoHelp[] =
     "  - a record area that the file does not hold completely, or whose length\n"
     "    is not a multiple of 8 bytes, or whose end lies before its start\n"
     "  - a header that cannot be read (codes 12, 14, 15)\n"
+    "  - records whose time cannot exist (month 0 or above 12, day 0 or past\n"
+    "    the month's end, hour above 23, minute or second above 59), which\n"
+    "    ravelo convert refuses; when most records are such, the file is\n"
+    "    probably no logger file\n"
     "A conversion stops at the first failing record; the rows before it are\n"
     "converted. Nothing is written.\n"
     "\n"
@@ -42,7 +46,8 @@ const char kInfoHelp[] =
     "           dataEnd, memos, records, rows, first and last (the times of the\n"
     "           first and last record in the file), days, months, channels\n"
     "           (channel, mode, name, unit, records) and problems (code, message,\n"
-    "           count; code is null where no result code applies)\n"
+    "           count; code is null where no result code applies); a file that\n"
+    "           cannot be read gives one object with path and error\n"
     "\n"
     "The file is read in blocks; only regular files are read (not folders,\n"
     "devices or FIFOs).\n"
@@ -191,28 +196,17 @@ const LibraryTexts* LibraryTextsOf(int mode) {
   return nullptr;
 }
 
-// UTF-8 of code page 932 bytes; a byte that is not code page 932 text becomes
-// U+FFFD.
+// UTF-8 of code page 932 bytes; each byte that does not begin a code page
+// 932 character becomes one U+FFFD.
 std::string Utf8Of(Cp932ToUtf8& converter, const std::string& cp932) {
   std::string out;
-  if (converter.Append(cp932.data(), cp932.size(), &out)) return out;
-  out.clear();
-  for (size_t i = 0; i < cp932.size();) {
-    if (i + 1 < cp932.size() && converter.Append(&cp932[i], 2, &out) &&
-        static_cast<unsigned char>(cp932[i]) >= 0x80) {
-      i += 2;
-    } else if (static_cast<unsigned char>(cp932[i]) >= 0x80 &&
-               converter.Append(&cp932[i], 1, &out)) {
-      i += 1;  // a half-width katakana
-    } else if (static_cast<unsigned char>(cp932[i]) < 0x80) {
-      out.push_back(cp932[i]);
-      i += 1;
-    } else {
-      out.append("\xEF\xBF\xBD");  // U+FFFD
-      i += 1;
-    }
-  }
+  converter.AppendReplacing(cp932.data(), cp932.size(), &out);
   return out;
+}
+
+// A memo text for the terminal: never a control byte as it stands.
+std::string MemoForTerminal(const std::string& cp932) {
+  return WithoutControls(Cp932ForTerminalOrEscaped(cp932));
 }
 
 // The bytes of a file name as UTF-8: valid sequences as they are, any other
@@ -251,17 +245,17 @@ std::string IsoStamp(const q38::Record& r) {
   return text;
 }
 
-// Opens path for reading if it is a regular file; otherwise says why not on
-// stderr and returns -1. A FIFO is opened without waiting for a writer.
-int OpenRegularFile(const std::string& path, uint64_t* size) {
+// Opens path for reading if it is a regular file; otherwise returns -1 and
+// sets *why. A FIFO is opened without waiting for a writer.
+int OpenRegularFile(const std::string& path, uint64_t* size, std::string* why) {
   int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
-    std::fprintf(stderr, "ravelo info: %s: %s\n", path.c_str(), std::strerror(errno));
+    *why = std::strerror(errno);
     return -1;
   }
   struct stat st;
   if (fstat(fd, &st) != 0) {
-    std::fprintf(stderr, "ravelo info: %s: %s\n", path.c_str(), std::strerror(errno));
+    *why = std::strerror(errno);
     close(fd);
     return -1;
   }
@@ -271,13 +265,27 @@ int OpenRegularFile(const std::string& path, uint64_t* size) {
                        : S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode) ? "a device"
                        : S_ISSOCK(st.st_mode) ? "a socket"
                                               : "something other than a file";
-    std::fprintf(stderr, "ravelo info: %s: is %s, not a logger file; only regular files are read\n",
-                 path.c_str(), what);
+    *why = std::string("is ") + what + ", not a logger file; only regular files are read";
     close(fd);
     return -1;
   }
   *size = static_cast<uint64_t>(st.st_size);
   return fd;
+}
+
+// Says on stderr why the file cannot be read and, for --json, writes the
+// object {"path", "error"} that scripts read instead of the findings.
+int CannotRead(const std::string& path, bool json, const std::string& why) {
+  std::fprintf(stderr, "ravelo info: %s: %s\n", WithoutControls(path).c_str(), why.c_str());
+  if (json) {
+    std::string out = "{\n  \"path\": ";
+    AppendJsonString(ValidUtf8(path), &out);
+    out += ",\n  \"error\": ";
+    AppendJsonString(ValidUtf8(why), &out);
+    out += "\n}\n";
+    std::fwrite(out.data(), 1, out.size(), stdout);
+  }
+  return kExitFailed;
 }
 
 }  // namespace
@@ -307,19 +315,19 @@ int RunInfo(int argc, char** argv) {
   if (path.empty()) return UsageError("info", "the logger file FILE.Q38 is missing");
 
   uint64_t size = 0;
-  const int fd = OpenRegularFile(path, &size);
-  if (fd < 0) return kExitFailed;
+  std::string why;
+  const int fd = OpenRegularFile(path, &size, &why);
+  if (fd < 0) return CannotRead(path, json, why);
   FdCloser closer{fd};
   auto readError = [&]() {
-    std::fprintf(stderr, "ravelo info: %s: read error: %s\n", path.c_str(), std::strerror(errno));
-    return kExitFailed;
+    return CannotRead(path, json, std::string("read error: ") + std::strerror(errno));
   };
 
   // What was found; printed at the end as text or as JSON.
   bool haveSizes = false, haveMemos = false;
   uint32_t dataEnd = 0, dataStart = 0;
   std::string memos[6];
-  size_t recordCount = 0, skipped = 0, rows = 0, backwards = 0, oddStamps = 0;
+  size_t recordCount = 0, skipped = 0, rows = 0, backwards = 0;
   std::map<std::pair<int, int>, size_t> channelModes;  // (channel, mode) -> records
   std::set<std::tuple<int, int, int>> days;
   std::set<std::pair<int, int>> months;
@@ -423,7 +431,7 @@ int RunInfo(int argc, char** argv) {
   };
 
   if (!json) {
-    std::printf("file:        %s\n", path.c_str());
+    std::printf("file:        %s\n", WithoutControls(path).c_str());
     std::printf("size:        %llu bytes\n", static_cast<unsigned long long>(size));
   }
 
@@ -451,7 +459,7 @@ int RunInfo(int argc, char** argv) {
   }
   q38::MemoTexts(memoBytes, memos);
   for (int m = 0; m < 6; ++m) {
-    if (!json) std::printf("memo %d:      %s\n", m + 1, Cp932ForTerminalOrEscaped(memos[m]).c_str());
+    if (!json) std::printf("memo %d:      %s\n", m + 1, MemoForTerminal(memos[m]).c_str());
   }
   haveMemos = true;
   if (dataStart >= 0x80000000u) {
@@ -495,7 +503,7 @@ int RunInfo(int argc, char** argv) {
   }
 
   // Walk the records as the record loop checks them, one block at a time.
-  RecordProblem undefinedMode{19, 0, 0, {}}, badWind{20, 0, 0, {}};
+  RecordProblem undefinedMode{19, 0, 0, {}}, badWind{20, 0, 0, {}}, impossibleTime{0, 0, 0, {}};
   std::set<int> undefinedModes;
   const RecordProblem* firstFailure = nullptr;
   size_t index = 0;
@@ -526,7 +534,10 @@ int RunInfo(int argc, char** argv) {
     }
     if (r.month < 1 || r.month > 12 || r.day < 1 || r.day > q38::DaysInMonth(r.year, r.month) ||
         r.hour > 23 || r.minute > 59 || r.second > 59) {
-      ++oddStamps;
+      if (impossibleTime.count++ == 0) {
+        impossibleTime.firstIndex = index;
+        impossibleTime.first = r;
+      }
     }
     days.insert({r.year, r.month, r.day});
     months.insert({r.year, r.month});
@@ -571,9 +582,25 @@ int RunInfo(int argc, char** argv) {
     notes.push_back("the time goes back " + std::to_string(backwards) +
                     " time(s); such rows are written where they arrive");
   }
-  if (oddStamps > 0) {
-    notes.push_back(std::to_string(oddStamps) +
-                    " record(s) carry an impossible date or time; they are converted as recorded");
+  if (impossibleTime.count > 0) {
+    // Times that cannot exist: a conversion refuses the file. Where most
+    // records carry one, the bytes were never written by a logger.
+    const size_t timed = index - skipped;
+    if (impossibleTime.count * 2 > timed) {  // said first: it explains the rest
+      problems.insert(problems.begin(),
+                      Problem{0, false,
+                              "the file is probably no logger file: " +
+                                  std::to_string(impossibleTime.count) + " of its " +
+                                  std::to_string(timed) + " records carry a time that cannot exist",
+                              impossibleTime.count});
+    }
+    char firstText[120];
+    std::snprintf(firstText, sizeof firstText, "first: record %zu, %s", impossibleTime.firstIndex,
+                  Stamp(impossibleTime.first).c_str());
+    problem(0, false,
+            "a time that cannot exist in " + std::to_string(impossibleTime.count) +
+                " record(s) (" + firstText + "); ravelo convert refuses the file",
+            impossibleTime.count);
   }
   for (const RecordProblem* p : {&badWind, &undefinedMode}) {
     if (p->count == 0) continue;

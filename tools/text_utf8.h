@@ -22,6 +22,10 @@ class Cp932ToUtf8 {
   // leaving *out as it was, when the bytes are not code page 932 text.
   bool Append(const char* text, size_t size, std::string* out);
 
+  // Appends the UTF-8 text of [text, text + size) to *out, each byte that
+  // does not begin a code page 932 character written as one U+FFFD.
+  void AppendReplacing(const char* text, size_t size, std::string* out);
+
  private:
   iconv_t cd_;
 };
@@ -32,5 +36,15 @@ void AppendJsonString(const std::string& text, std::string* out);
 // Appends a CSV field, in double quotes (inner quotes doubled) only when it
 // holds a comma, a double quote, a CR or an LF.
 void AppendCsvField(const char* text, size_t size, std::string* out);
+
+// Appends a CSV field that holds a text (UTF-8): as AppendCsvField, but a
+// text that a spreadsheet would run as a formula (its first character other
+// than a blank is =, +, - or @, also in their full-width forms, and it is not
+// a number) gets a leading apostrophe, the spreadsheet's mark of a text.
+void AppendCsvText(const char* text, size_t size, std::string* out);
+
+// The bytes with every control byte (below 0x20, and 0x7F) written as \xNN,
+// so that a name can be shown on a terminal without running anything there.
+std::string WithoutControls(const std::string& bytes);
 
 }  // namespace ravelo::cli

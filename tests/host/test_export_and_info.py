@@ -187,29 +187,37 @@ class ExportTest(Tmp):
         for name in ("STATION_A1.Q38", "STATION_A1_2.Q38"):
             r = run(["convert", os.path.join(SAMPLES, name), "--out", self.path("samples")])
             self.assertEqual(r.returncode, 0, r.stderr)
-        # A file saved by another program: LF line ends, no unit line, a text
-        # that needs quotes, a name twice (lines 1..7 are title and memos).
+        # A file saved by another program: CR line ends, then LF ones; a memo
+        # line that looks like a header line; no unit line; a text that needs
+        # quotes, a name twice, texts a spreadsheet would run.
         hand = self.path("hand.csv")
         with open(hand, "wb") as f:
-            f.write(cp932_lines(*[""] * 7, "date,time,風向,風向", '2024/06/09,10:00:00,a"b,  7',
-                                "2024/06/09,10:10:00,,-0003.50", end="\n"))
+            f.write(cp932_lines("ZELKA-Q38", "date,time,X", *[""] * 5, end="\r"))
+            f.write(cp932_lines("date,time,風向,風向,=HYPERLINK(1)", '2024/06/09,10:00:00,a"b,  7,-W',
+                                "2024/06/09,10:10:00,,-0003.50,＠x", end="\n"))
         r = run(["export", self.path("samples"), hand, "-o", self.path("all.csv")])
         self.assertEqual(r.returncode, 0, r.stderr)
         with open(self.path("all.csv"), encoding="utf-8", newline="") as f:
             table = list(csv.reader(f))
         header = table[0]
         self.assertEqual(header[:2], ["time", "温度(ｻｰﾐｽﾀ) [ﾟC]"])
-        self.assertEqual(header[-2:], ["風向", "風向 #2"])
+        self.assertEqual(header[-3:], ["風向", "風向 #2", "'=HYPERLINK(1)"])
+        self.assertNotIn("X", header)
         times = [row[0] for row in table[1:-2]]
         self.assertEqual(len(times), 2881)  # 20 May 00:00 .. 9 June 23:50, every 10 minutes
         self.assertEqual(times, sorted(set(times)))
-        self.assertEqual(table[-2], ["2024-06-09T10:00:00"] + [""] * 8 + ['a"b', "7"])
-        self.assertEqual(table[-1], ["2024-06-09T10:10:00"] + [""] * 8 + ["", "-3.50"])
+        self.assertEqual(table[-2], ["2024-06-09T10:00:00"] + [""] * 8 + ['a"b', "7", "'-W"])
+        self.assertEqual(table[-1], ["2024-06-09T10:10:00"] + [""] * 8 + ["", "-3.50", "'＠x"])
         # The output is never one of the sources.
         before = read(hand)
         r = run(["export", hand, "-o", hand])
         self.assertEqual(r.returncode, 2)
         self.assertEqual(read(hand), before)
+        # A name that would steer the terminal is shown escaped.
+        r = run(["export", self.path("no\x1b[2Jsuch.CSV")])
+        self.assertEqual(r.returncode, 1)
+        self.assertNotIn(b"\x1b", r.stderr)
+        self.assertIn(b"no\\x1B[2Jsuch.CSV", r.stderr)
 
     def test_a_file_that_is_not_such_a_csv_file_stops_the_export_at_its_line(self):
         good = self.path("good.CSV")
@@ -221,6 +229,11 @@ class ExportTest(Tmp):
             # (lines of the bad file in code page 932, or bytes; line named)
             (intro + ["2024/05/01,10:00:00,+0001.0"], 8, "before any 'date,time' header"),
             (cp932_lines(*intro) + b"date,time,\x81\r\n,,mV\r\n", 9, "not code page 932"),
+            (cp932_lines(*intro) + b"date,time,\x1b[2J\r\n,,mV\r\n", 9, "not code page 932"),
+            (intro + ["date,time,T,T,T [C] #2", ",,C,C,", "2024/05/01,10:00:00,1,2,3"], 9,
+             "two columns of the section are named 'T [C] #2'"),
+            (intro + ["date,time,T,T,T #2", ",,C,C,C", "2024/05/01,10:00:00,1,2,3"], 9,
+             "two columns of the section are named 'T #2 [C]'"),
             (intro + ["date,time,電圧", ",,mV", "2024/05/01,10:00:00,+0001.0,+0002.0"], 10,
              "more fields than its header"),
             (intro + ["date,time,電圧", ",,mV", "2024/5/1,0:10:00,1.0"], 10, "neither a header"),
@@ -232,7 +245,12 @@ class ExportTest(Tmp):
              "not code page 932"),
             (intro, None, "no 'date,time' header line"),
             (b"", None, "no 'date,time' header line"),
+            (["date,time,電圧", ",,mV", "2024/05/01,10:00:00,+0001.0"], None,
+             "lines 1 to 7 are the title and the six memo lines"),
+            (b"ZELKA-Q38\rM1\r\r\r\r\r\r2024/05/01,10:00:00,+0001.0\r", 8,
+             "before any 'date,time' header"),  # CR line ends are line ends
         ]
+        out = self.path("out.csv")
         for lines, number, text in cases:
             bad = self.path("bad.CSV")
             with open(bad, "wb") as f:
@@ -245,6 +263,16 @@ class ExportTest(Tmp):
             self.assertIn(text, err, lines)
             # The file before it was written whole.
             self.assertEqual(r.stdout, b"time,\xe9\x9b\xbb\xe5\x9c\xa7 [mV]\n2024-05-01T10:00:00,1.0\n")
+            # Nothing of it reaches standard output when it comes first, and
+            # -o FILE stays as it was, with no partial file beside it.
+            r = run(["export", bad, good])
+            self.assertEqual((r.returncode, r.stdout), (1, b""), lines)
+            with open(out, "wb") as f:
+                f.write(b"an earlier export\n")
+            r = run(["export", good, bad, "-o", out])
+            self.assertEqual(r.returncode, 1, lines)
+            self.assertEqual(read(out), b"an earlier export\n")
+            self.assertEqual(sorted(os.listdir(self.tmp)), ["bad.CSV", "good.CSV", "out.csv"])
 
 
 class InfoTest(Tmp):
@@ -265,28 +293,50 @@ class InfoTest(Tmp):
         self.assertEqual(info["problems"], [])
 
         t = (2024, 5, 1, 10, 0, 0)
-        path = write_logger(self.path("観測所.Q38"), [(t, 4, 0, 100), (t, 99, 1, 5), (t, 21, 2, 0)],
-                            memos=["観測所".encode("cp932"), b"\x81"] + [b""] * 4)
+        path = write_logger(self.path("観測所.Q38"),
+                            [(t, 4, 0, 100), (t, 99, 1, 5), (t, 21, 2, 0), ((2024, 4, 31, 0, 0, 0), 4, 3, 1)],
+                            memos=["観測所".encode("cp932"), b"\x81", b"STATION\xff", b"AB\x80",
+                                   b"\x1b[2J", b""])
         with open(path, "ab") as f:
             f.write(b"\1\2\3")  # beyond dataEnd: not read
         r = run(["info", "--json", path])
         self.assertEqual(r.returncode, 1)
         info = json.loads(r.stdout.decode("utf-8"))
         self.assertEqual(info["path"], path)
-        self.assertEqual(info["memos"][:2], ["観測所", "\ufffd"])
+        self.assertEqual(info["memos"][:5],
+                         ["観測所", "\ufffd", "STATION\ufffd", "AB\ufffd", "\u001b[2J"])
         codes = {p["code"]: p["count"] for p in info["problems"]}
         self.assertEqual((codes[19], codes[20]), (1, 1))
-        self.assertEqual(sorted(m for d in info["channels"] for m in [d["mode"]]), [4, 21, 99])
+        self.assertEqual(sorted(m for d in info["channels"] for m in [d["mode"]]), [4, 4, 21, 99])
+        messages = " ".join(p["message"] for p in info["problems"])
+        self.assertIn("a time that cannot exist in 1 record(s) (first: record 4, 2024-04-31", messages)
+        self.assertNotIn("no logger file", messages)
+        r = run(["info", path])
+        self.assertNotIn(b"\x1b", r.stdout)
+        self.assertIn(b"memo 5:      \\x1B[2J", r.stdout)
+
+        # Most records with a time that cannot exist: probably no logger file.
+        junk = write_logger(self.path("junk.Q38"), [((2000, 0, 0, 0, 0, 0), 0, 0, 1),
+                                                    ((2000, 13, 5, 0, 0, 0), 0, 0, 1),
+                                                    ((2024, 5, 1, 0, 0, 0), 0, 0, 1)])
+        for options in ([], ["--json"]):
+            r = run(["info"] + options + [junk])
+            self.assertEqual(r.returncode, 1)
+            self.assertIn(b"probably no logger file: 2 of its 3 records", r.stdout, options)
 
     def test_only_regular_files_are_read_and_in_blocks(self):
         fifo = self.path("pipe.Q38")
         os.mkfifo(fifo)
-        for path, what in (("/dev/zero", "a device"), (fifo, "a FIFO"), (self.tmp, "a folder")):
-            for options in ([], ["--json"]):
-                r = run(["info"] + options + [path], timeout=20)
-                self.assertEqual(r.returncode, 1, path)
-                self.assertEqual(r.stdout, b"")
-                self.assertIn(f"is {what}", r.stderr.decode(), path)
+        for path, what in (("/dev/zero", "is a device"), (fifo, "is a FIFO"),
+                           (self.tmp, "is a folder"), (self.path("none.Q38"), "No such file")):
+            r = run(["info", path], timeout=20)
+            self.assertEqual((r.returncode, r.stdout), (1, b""), path)
+            self.assertIn(what, r.stderr.decode(), path)
+            # --json: one object that says why, for scripts.
+            r = run(["info", "--json", path], timeout=20)
+            self.assertEqual(r.returncode, 1, path)
+            self.assertEqual(json.loads(r.stdout)["path"], path)
+            self.assertIn(what, json.loads(r.stdout)["error"], path)
         # A large file with a small record area: only the header and the
         # record area are read, in blocks, so the memory stays small.
         big = write_logger(self.path("big.Q38"), [((2024, 5, 1, 0, 0, 0), 0, 0, 1)])
