@@ -346,9 +346,10 @@ class PackageTest(unittest.TestCase):
             r = self.cli("export", path)
             if r.returncode == 0:
                 table = list(csv.reader(io.StringIO(r.stdout.decode("utf-8"))))
-                return ("rows", rows_of_table(table), table[0][1:])
+                rows = rows_of_table(table)
+                return ("rows", rows, table[0][1:] if rows else [])  # rows show columns
             self.assertEqual(r.returncode, 1, r.stderr)
-            m = re.search(rb": line (\d+): (.*)\n", r.stderr) or re.search(rb"(): (.*)\n", r.stderr)
+            m = re.search(re.escape(os.fsencode(path)) + rb": (?:line (\d+): )?(.*)\n", r.stderr)
             return ("refused", int(m.group(1)) if m.group(1) else None, m.group(2).decode())
         try:
             rows = list(ravelo.iter_rows(path))
@@ -370,9 +371,13 @@ class PackageTest(unittest.TestCase):
             ("library file", good, one),
             ("memo lines that look like headers", memos_as_headers + good[len(INTRO):], one),
             ("a header line among lines 1..7", head + b"2024/05/01,10:00:00,+0001.0,WSW\r\n",
-             (3, "a data line before any 'date,time' header line")),
-            ("a data line as line 7", INTRO[:-2] + b"2024/05/01,10:00:00\r\n" + head,
-             (7, "a data line before any 'date,time' header line")),
+             (3, "no 'date,time' header line in the file (lines 1 to 7 are the title and the "
+                 "six memo lines, never a header line)")),
+            ("a data line as line 7", INTRO[:-2] + b"2024/05/01,10:00:00\r\n" + head, []),
+            ("two columns of one label", INTRO + b"date,time,T,T,T [C] #2\r\n,,C,C,\r\n",
+             (9, "two columns of the section are named 'T [C] #2'")),
+            ("control byte in a header line", INTRO + b"date,time,T\x01\r\n,,C\r\n",
+             (9, "the header or unit line is not code page 932 text")),
             ("year 0000", INTRO + head + b"0000/05/01,10:00:00,+0001.0,W\r\n",
              (10, "the date or time cannot be read")),
             ("past year 9999", INTRO + head + b"9999/12/31,24:00:00,+0001.0,W\r\n",
@@ -400,8 +405,17 @@ class PackageTest(unittest.TestCase):
             ("a line of 1 MiB", long_memo[:-2] + b"m\r\n" + good,
              (2, "the line is longer than 1 MiB")),
             ("3 GiB without a line end", 3 << 30, (1, "the line is longer than 1 MiB")),
-            ("CR line ends", good.replace(b"\r\n", b"\r"), None),
-            ("CR in a line", INTRO + head + b"2024/05/01,10:00:00,1\r,W\r\n", None),
+            ("a line of 1 MiB less one byte ending in CR", b"ZELKA-Q38\r" +
+             b"m" * (ravelo_table.LINE_LIMIT - 2) + b"\r" + good[11:].replace(b"\r\n", b"\r"),
+             one),
+            ("a line of 1 MiB ending in CR", b"ZELKA-Q38\r" +
+             b"m" * (ravelo_table.LINE_LIMIT - 1) + b"\r", (2, "the line is longer than 1 MiB")),
+            ("CR line ends", good.replace(b"\r\n", b"\r"), one),
+            ("LF line ends", good.replace(b"\r\n", b"\n"), one),
+            ("a CR in a data line", INTRO + head + b"2024/05/01,10:00:00,1\r,W\r\n",
+             (11, "neither a header, a unit nor a data line")),
+            ("no line end at the end", good[:-2], one),
+            ("an empty file", b"", (None, "no 'date,time' header line in the file")),
         ]
         for what, data, expected in cases:
             with self.subTest(what):
@@ -416,7 +430,8 @@ class PackageTest(unittest.TestCase):
                 self.assertEqual(mine, theirs)
                 if isinstance(expected, list):
                     self.assertEqual(mine[:2], ("rows", expected))
-                    self.assertEqual(mine[2], list(expected[0][1]))
+                    if expected:
+                        self.assertEqual(mine[2], list(expected[0][1]))
                 elif expected is not None:
                     self.assertEqual(mine, ("refused",) + expected)
 
