@@ -315,7 +315,8 @@ bool AppendValue(Cp932ToUtf8& converter, const char* field, size_t size, std::st
 }
 
 // Writes the ISO 8601 time of a data line ("2024/05/20,00:10:00") into
-// out[19]. Returns false when the date or time is not a possible one.
+// out[19]. Returns false when the date or time is not a possible one (the
+// calendar has no year 0).
 bool IsoTime(const char* line, char* out) {
   static const int kDigitAt[14] = {0, 1, 2, 3, 5, 6, 8, 9, 11, 12, 14, 15, 17, 18};
   for (int at : kDigitAt) {
@@ -327,8 +328,8 @@ bool IsoTime(const char* line, char* out) {
   auto two = [&](int at) { return (line[at] - '0') * 10 + (line[at + 1] - '0'); };
   int year = two(0) * 100 + two(2), month = two(5), day = two(8);
   int hour = two(11), minute = two(14), second = two(17);
-  if (month < 1 || month > 12 || day < 1 || day > q38::DaysInMonth(year, month) || minute > 59 ||
-      second > 59 || hour > 24 || (hour == 24 && (minute != 0 || second != 0))) {
+  if (year < 1 || month < 1 || month > 12 || day < 1 || day > q38::DaysInMonth(year, month) ||
+      minute > 59 || second > 59 || hour > 24 || (hour == 24 && (minute != 0 || second != 0))) {
     return false;
   }
   if (hour == 24) {  // the end of the day: 00:00:00 of the next

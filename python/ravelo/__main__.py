@@ -2,11 +2,10 @@
 files as `ravelo convert` does (one batch for the whole run). The other
 commands are those of the `ravelo` program."""
 import argparse
-import shutil
 import sys
-import tempfile
 
 from . import ConversionError, convert
+from ._library import _make_batch_folder, _remove_batch_folder
 
 
 def main(argv=None):
@@ -23,22 +22,41 @@ def main(argv=None):
                    help="a record of 00:00:00 as 24:00:00 of the day before")
     c.add_argument("--work-dir", metavar="DIR", help="keep the batch's INI files in DIR")
     c.add_argument("--id", type=int, default=1, help="the id number of the batch (default 1)")
+    c.add_argument("--no-wait", action="store_true",
+                   help="fail at once when another conversion is writing into DEST")
     args = parser.parse_args(argv)
 
-    work = args.work_dir or tempfile.mkdtemp(prefix="ravelo-")  # one batch for the run
-    failed = 0
     try:
-        for i, logger in enumerate(args.files):
+        work = args.work_dir or _make_batch_folder()  # one batch for the run
+    except (OSError, ValueError) as e:
+        print(f"python -m ravelo: cannot make a work folder: {e}", file=sys.stderr)
+        return 3
+    failed = 0
+    rows = 0
+    created, merged = set(), set()
+    try:
+        for logger in args.files:
             try:
-                convert(logger, args.out, month=args.month, replace=args.replace,
-                        direct=args.direct, midnight_as_24=args.midnight_as_24, work_dir=work,
-                        id=args.id)
+                result = convert(logger, args.out, month=args.month, replace=args.replace,
+                                 direct=args.direct, midnight_as_24=args.midnight_as_24,
+                                 work_dir=work, id=args.id, wait=not args.no_wait)
             except ConversionError as e:
-                print(f"{logger}: code {e.code}: {e.message} ({e.description})", file=sys.stderr)
+                print(e, file=sys.stderr)
                 failed += 1
+                continue
+            except (OSError, ValueError) as e:
+                print(f"{logger}: {e}", file=sys.stderr)
+                failed += 1
+                continue
+            rows += result.rows
+            merged.update(p for p in result.merged if p not in created)
+            created.update(result.created)
     finally:
         if args.work_dir is None:
-            shutil.rmtree(work, ignore_errors=True)
+            _remove_batch_folder(work)
+    print(f"python -m ravelo: {len(args.files) - failed} logger file(s) converted, "
+          f"{failed} failed; {rows} rows read; {len(created)} CSV file(s) created, "
+          f"{len(merged)} merged", file=sys.stderr)
     return 1 if failed else 0
 
 

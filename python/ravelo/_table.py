@@ -7,6 +7,17 @@ from typing import NamedTuple, Union
 
 _DATA_TIME = re.compile(rb"(\d{4})/(\d\d)/(\d\d),(\d\d):(\d\d):(\d\d)\Z")
 _NUMBER = re.compile(r" *[+-]?[0-9]+(\.[0-9]+)? *\Z")
+# Python's cp932 codec reads the bytes 0x80, 0xA0 and 0xFD..0xFF alone as
+# characters; they are no characters of code page 932 (nor for the system's
+# converter that export uses), so a text holding one is refused.
+_NOT_CP932 = re.compile("[\x80\uf8f0-\uf8f3]")
+_CONTROL = re.compile(rb"[\x00-\x1f\x7f]")
+# What is read of a file at a time, as export reads it: a line and its line
+# end (and, after a CR, the byte that tells whether an LF follows) must fit.
+LINE_LIMIT = 1 << 20
+_LINE_END = re.compile(rb"\r\n|\r|\n")
+# Lines 1 to 7 are the title and the six memo lines, whatever they hold.
+_INTRO_LINES = 7
 
 
 class Row(NamedTuple):
@@ -32,7 +43,9 @@ def source_files(*sources):
     given, a folder's *.CSV files below it in the order of their paths."""
     files = []
     for source in sources:
-        source = os.fspath(source)
+        source = os.fsdecode(source)  # str, bytes or a path object
+        if "\0" in source:
+            raise ValueError(f"the path {source!r} holds a NUL byte")
         if os.path.isfile(source):
             files.append(source)
         elif os.path.isdir(source):
@@ -58,19 +71,45 @@ def _has_data_shape(line):
     return len(line) >= 19 and line.find(b":", 0, 14) == 13
 
 
+def _decode(data):
+    """Code page 932 bytes as text; UnicodeDecodeError for what is not."""
+    text = data.decode("cp932")
+    bad = _NOT_CP932.search(text)
+    if bad is not None:
+        raise UnicodeDecodeError("cp932", data, bad.start(), bad.start() + 1,
+                                 "not a character of code page 932")
+    return text
+
+
+class _SameLabel(Exception):
+    pass
+
+
 def _columns(header, units):
-    """The column names (as export names them) of a header section."""
-    names = header.decode("cp932").split(",")
-    unit_fields = units.decode("cp932").split(",") if units else []
+    """The column names (as export names them) of a header section. Raises
+    UnicodeDecodeError for a line that is not text, _SameLabel(label) when
+    two columns would get one name (here or in export's long form)."""
+    if _CONTROL.search(header) or _CONTROL.search(units):
+        raise UnicodeDecodeError("cp932", header + units, 0, 1, "a control byte")
+    names = _decode(header).split(",")
+    unit_fields = _decode(units).split(",") if units else []
     seen = {}
     columns = []
+    labels, long_labels = set(), set()
     for i in range(2, len(names)):
         name = names[i]
         unit = unit_fields[i] if i < len(unit_fields) else ""
-        label = f"{name} [{unit}]" if unit else name
         count = seen.get((name, unit), 0) + 1
         seen[(name, unit)] = count
-        columns.append(label if count == 1 else f"{label} #{count}")
+        suffix = f" #{count}" if count > 1 else ""
+        label = (f"{name} [{unit}]" if unit else name) + suffix
+        if label in labels:
+            raise _SameLabel(label)
+        if (name + suffix, unit) in long_labels:
+            raise _SameLabel(f"{name}{suffix} [{unit}]" if unit else name + suffix)
+        labels.add(label)
+        long_labels.add((name + suffix, unit))
+        columns.append(label)
     return columns
 
 
@@ -92,7 +131,7 @@ def _value(field):
     an empty field; raises ValueError for what is not text."""
     if field == b"":
         return None
-    text = field.decode("cp932")
+    text = _decode(field)
     return float(text) if _NUMBER.match(text) else _text(text)
 
 
@@ -102,15 +141,47 @@ def _text(text):
     return text
 
 
+def _lines(path, f):
+    """The lines of a file without their line ends (LF, CR LF or a CR alone),
+    read as export reads them: through at most LINE_LIMIT bytes at a time."""
+    buffer = b""
+    at = 0
+    end = False
+    number = 0
+    while True:
+        m = _LINE_END.search(buffer, at)
+        # A CR at the end of what is read may be followed by an LF.
+        if m is not None and (m.end() < len(buffer) or end or m.group() != b"\r"):
+            number += 1
+            yield number, buffer[at:m.start()]
+            at = m.end()
+            continue
+        if end:
+            if at < len(buffer):
+                yield number + 1, buffer[at:]  # a last line without a line end
+            return
+        if at == 0 and len(buffer) == LINE_LIMIT:
+            raise SourceError(path, number + 1, "the line is longer than 1 MiB")
+        buffer = buffer[at:]
+        at = 0
+        more = f.read(LINE_LIMIT - len(buffer))
+        if not more:
+            end = True
+        buffer += more
+
+
 def _file_rows(path):
     columns = None
     header = None
+    intro_header = False  # a 'date,time' line among the title and memo lines
     with open(path, "rb") as f:
         number = 0
-        for number, raw in enumerate(f, 1):
-            line = raw[:-1] if raw.endswith(b"\n") else raw
-            if line.endswith(b"\r"):
-                line = line[:-1]
+        for number, line in _lines(path, f):
+            if number <= _INTRO_LINES:
+                # The title and the memo lines, taken by their position: a
+                # memo "date,time,X" is no header line.
+                intro_header = intro_header or _is_header(line)
+                continue
             if _is_header(line):
                 if header is not None:
                     columns = _section(path, number - 1, header, b"")
@@ -126,7 +197,7 @@ def _file_rows(path):
                 continue
             if not data_shape:
                 if columns is None:
-                    continue  # the title and memo lines
+                    continue  # more lines before the first header line
                 raise SourceError(path, number, "neither a header, a unit nor a data line")
             if columns is None:
                 raise SourceError(path, number, "a data line before any 'date,time' header line")
@@ -153,7 +224,9 @@ def _file_rows(path):
         if header is not None:
             columns = _section(path, number, header, b"")
         if columns is None:
-            raise SourceError(path, number, "no 'date,time' header line in the file")
+            raise SourceError(path, number, "no 'date,time' header line in the file" + (
+                " (lines 1 to 7 are the title and the six memo lines, never a header line)"
+                if intro_header else ""))
 
 
 def _section(path, number, header, units):
@@ -162,6 +235,9 @@ def _section(path, number, header, units):
     except UnicodeDecodeError:
         raise SourceError(path, number,
                           "the header or unit line is not code page 932 text") from None
+    except _SameLabel as e:
+        raise SourceError(path, number,
+                          f"two columns of the section are named '{e.args[0]}'") from None
 
 
 def iter_rows(*sources):
